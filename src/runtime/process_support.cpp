@@ -1,0 +1,63 @@
+// Runtime support of the setup process: start-up hardening, the stack-overflow report, internal faults and
+// exhausted memory. Compiled into each program that must end like the setup does (the setup itself and the test
+// programs that check these ends).
+#include <windows.h>
+
+#include <cstdlib>
+#include <exception>
+#include <new>
+
+#include "runtime/fatal.h"
+#include "runtime/process_support.h"
+
+namespace qmt {
+namespace {
+
+// Stack kept in reserve for the overflow handler to run on after the guard page has been hit.
+constexpr ULONG kStackGuarantee = 0x5000;
+
+void writeStandardError(const char* text, DWORD length) {
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(err, text, length, &written, nullptr);
+}
+
+LONG CALLBACK reportStackOverflow(EXCEPTION_POINTERS* info) {
+  if (info->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+    static constexpr char kText[] = "the main thread has overflowed its stack\n";
+    writeStandardError(kText, sizeof kText - 1);
+  }
+  // Windows ends the process with the overflow status as usual.
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+[[noreturn]] void terminateWithFault() { internalFault("unexpected termination"); }
+
+}  // namespace
+
+void prepareProcess() {
+  // Only the system folder is searched for DLLs loaded from now on, by this program or on its behalf.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetDllDirectoryW(L"");
+  ULONG guarantee = kStackGuarantee;
+  SetThreadStackGuarantee(&guarantee);
+  AddVectoredExceptionHandler(1, reportStackOverflow);
+  std::set_terminate(terminateWithFault);
+}
+
+}  // namespace qmt
+
+// Every allocation of the C++ library goes through these: exhausted memory ends the process with the allocation
+// message instead of throwing.
+void* operator new(std::size_t size) {
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  qmt::allocationFailed(size);
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size == 0 ? 1 : size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size == 0 ? 1 : size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }

@@ -1,0 +1,7 @@
+#include "setup/run_setup.h"
+
+namespace qmt {
+
+void runSetup() {}
+
+}  // namespace qmt
