@@ -6,7 +6,7 @@
 #   directly, under the sanitizers when QMT_SANITIZE is on. WINE_ONLY tests are skipped by the native build.
 
 set(QMT_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian package googletest)")
-if(NOT TARGET gtest)
+if(NOT TARGET gtest AND NOT QMT_FUZZ)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
