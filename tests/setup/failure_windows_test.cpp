@@ -1,0 +1,94 @@
+// Failure texts and their display, under Wine. Wine's system messages are short English texts and its ntdll has no
+// message table, so the NT branch shows the lookup-failed form here; the texts Windows itself would give are
+// covered by the composition tests.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "setup/failure.h"
+#include "setup/report_failure.h"
+
+namespace qmt {
+namespace {
+
+TEST(FormatSystemErrorTest, SystemCodesUnderWine) {
+  const struct {
+    std::int32_t code;
+    std::string expected;
+  } cases[] = {
+      {2, "File not found. (os error 2)"},
+      {5, "Access denied. (os error 5)"},
+      {183, "File already exists. (os error 183)"},
+      // No message for the code: the lookup's own error (ERROR_MR_MID_NOT_FOUND) is named.
+      {74565, "OS Error 74565 (FormatMessageW() returned error 317) (os error 74565)"},
+      // An NT code is looked up in NTDLL.DLL without its facility bit (the number shown is the one looked up);
+      // Wine's ntdll has no text for it, and the os error part keeps the code as received.
+      {static_cast<std::int32_t>(0xD0000034u),
+       "OS Error -1073741772 (FormatMessageW() returned error 317) (os error -805306316)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(formatSystemError(c.code), c.expected) << c.code;
+}
+
+TEST(PrefixedFailureTest, PrefixIsFollowedDirectlyByTheDescription) {
+  EXPECT_EQ(prefixedFailure(message::kFolderNotCreated, Error::system(5)).text,
+            "Der Programmordner konnte nicht angelegt werden: Access denied. (os error 5)");
+  EXPECT_EQ(prefixedFailure(message::kNotUnpacked, Error::of(ErrorKind::WriteZero)).text,
+            "Quillmart konnte nicht entpackt werden: failed to write whole buffer");
+  EXPECT_EQ(prefixedFailure(message::kNotSwapped, Error::of(ErrorKind::OutOfMemory)).text,
+            "Die alte Version ließ sich nicht austauschen: out of memory");
+  EXPECT_EQ(prefixedFailure(message::kNotStarted, Error::of(ErrorKind::NulInPath)).text,
+            "Quillmart konnte nicht gestartet werden: strings passed to WinAPI cannot contain NULs");
+}
+
+TEST(MessageTextsTest, PrefixesEndInColonBlankAndHaveTheirByteCounts) {
+  const struct {
+    std::string_view text;
+    std::size_t bytes;
+    bool prefix;
+  } texts[] = {
+      {message::kNoLocalAppData, 45, false}, {message::kFolderNotCreated, 49, true},
+      {message::kDamaged, 63, false},        {message::kNotUnpacked, 40, true},
+      {message::kNotSwapped, 47, true},      {message::kNotPlaced, 40, true},
+      {message::kNotStarted, 41, true},
+  };
+  for (const auto& t : texts) {
+    EXPECT_EQ(t.text.size(), t.bytes) << t.text;
+    EXPECT_EQ(t.text.ends_with(": "), t.prefix) << t.text;
+  }
+}
+
+// The message box call, captured through the seam: the process under test must not block on a real box.
+struct ShownBox {
+  HWND owner;
+  std::wstring text;
+  std::wstring title;
+  UINT type;
+};
+std::vector<ShownBox> shown;
+
+int WINAPI captureBox(HWND owner, LPCWSTR text, LPCWSTR title, UINT type) {
+  shown.push_back({owner, text, title, type});
+  return IDOK;
+}
+
+TEST(ReportFailureTest, ShowsOneErrorBoxWithTheTextConvertedExactlyThroughSeam) {
+  shown.clear();
+  reportFailureWith(SetupFailure{"Die alte Version ließ sich nicht austauschen: \xF0\x9F\x98\x80"}, captureBox);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].owner, nullptr);
+  EXPECT_EQ(shown[0].text, L"Die alte Version lie\u00DF sich nicht austauschen: \xD83D\xDE00");
+  EXPECT_EQ(shown[0].title, L"Quillmart");
+  EXPECT_EQ(shown[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+}
+
+TEST(ReportFailureTest, NoMessageBoxFunctionShowsNothingThroughSeam) {
+  shown.clear();
+  reportFailureWith(SetupFailure{"x"}, nullptr);
+  EXPECT_TRUE(shown.empty());
+}
+
+}  // namespace
+}  // namespace qmt
