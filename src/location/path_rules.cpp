@@ -1,0 +1,127 @@
+#include "location/path_rules.h"
+
+#include <cstddef>
+
+namespace qmt {
+namespace {
+
+constexpr std::u16string_view kVerbatimPrefix = u"\\\\?\\";
+
+bool isSeparator(char16_t c, bool verbatim) { return c == u'\\' || (!verbatim && c == u'/'); }
+
+bool isDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+bool isBareDrive(std::u16string_view s) { return s.size() == 2 && isDriveLetter(s[0]) && s[1] == u':'; }
+
+// The leading part of a path that names a volume or device rather than a folder in it, and whether the path is in
+// extended-length form.
+struct PathPrefix {
+  std::size_t length = 0;
+  bool verbatim = false;
+};
+
+// Length of the component that starts at `from`: up to the next separator or the end.
+std::size_t componentLength(std::u16string_view path, std::size_t from, bool verbatim) {
+  std::size_t end = from;
+  while (end < path.size() && !isSeparator(path[end], verbatim)) ++end;
+  return end - from;
+}
+
+// Server and share after a leading pair of separators at `from`: their combined length including the separator
+// between them; the share is absent when no separator follows the server.
+std::size_t serverAndShareLength(std::u16string_view path, std::size_t from, bool verbatim, bool& shareFound) {
+  const std::size_t server = componentLength(path, from, verbatim);
+  shareFound = false;
+  if (from + server >= path.size()) return server;
+  const std::size_t share = componentLength(path, from + server + 1, verbatim);
+  shareFound = server > 0 && share > 0;
+  return share > 0 ? server + 1 + share : server;
+}
+
+PathPrefix parsePrefix(std::u16string_view path) {
+  if (path.starts_with(kVerbatimPrefix)) {
+    const std::u16string_view rest = path.substr(kVerbatimPrefix.size());
+    if (rest.starts_with(u"UNC\\")) {
+      bool shareFound = false;
+      return {kVerbatimPrefix.size() + 4 + serverAndShareLength(path, kVerbatimPrefix.size() + 4, true, shareFound),
+              true};
+    }
+    return {kVerbatimPrefix.size() + componentLength(path, kVerbatimPrefix.size(), true), true};
+  }
+  if (path.starts_with(u"\\\\.\\")) return {4 + componentLength(path, 4, false), false};
+  if (path.starts_with(u"\\\\")) {
+    bool shareFound = false;
+    const std::size_t length = serverAndShareLength(path, 2, false, shareFound);
+    return {shareFound ? 2 + length : 0, false};
+  }
+  if (path.size() >= 2 && isDriveLetter(path[0]) && path[1] == u':') return {2, false};
+  return {};
+}
+
+// Where the folder components begin: after the prefix and a root separator, if there is one.
+std::size_t bodyStart(std::u16string_view path, const PathPrefix& prefix) {
+  if (prefix.length < path.size() && isSeparator(path[prefix.length], prefix.verbatim)) return prefix.length + 1;
+  return prefix.length;
+}
+
+std::u16string rebuildVerbatim(std::u16string_view base, std::u16string_view name) {
+  const PathPrefix prefix = parsePrefix(base);
+  std::u16string joined(base.substr(0, prefix.length));
+  bool separatorDue = !joined.empty() && joined.back() != u'\\';
+  auto add = [&](std::u16string_view component) {
+    if (separatorDue) joined += u'\\';
+    joined += component;
+    separatorDue = true;
+  };
+  std::size_t at = prefix.length;
+  while (at < base.size()) {
+    const std::size_t length = componentLength(base, at, true);
+    if (length > 0) add(base.substr(at, length));
+    at += length + 1;
+  }
+  add(name);
+  return joined;
+}
+
+}  // namespace
+
+std::u16string joinPath(std::u16string_view base, std::u16string_view name) {
+  if (base.starts_with(kVerbatimPrefix) && !name.empty()) return rebuildVerbatim(base, name);
+  std::u16string joined;
+  joined.reserve(base.size() + 1 + name.size());
+  joined += base;
+  if (!base.empty() && !isSeparator(base.back(), false) && !isBareDrive(base)) joined += u'\\';
+  joined += name;
+  return joined;
+}
+
+std::optional<std::u16string_view> parentPath(std::u16string_view path) {
+  const PathPrefix prefix = parsePrefix(path);
+  const std::size_t start = bodyStart(path, prefix);
+  std::size_t end = path.size();
+  // The start of the component that ends at `end`.
+  auto componentStart = [&](std::size_t componentEnd) {
+    std::size_t at = componentEnd;
+    while (at > start && !isSeparator(path[at - 1], prefix.verbatim)) --at;
+    return at;
+  };
+  // Drops trailing separators and "." components, never the prefix or root.
+  auto trimTail = [&] {
+    while (end > start) {
+      if (isSeparator(path[end - 1], prefix.verbatim)) {
+        --end;
+        continue;
+      }
+      const std::size_t at = componentStart(end);
+      if (prefix.verbatim || end - at != 1 || path[at] != u'.') break;
+      end = at;
+    }
+  };
+  trimTail();
+  if (end == start) return std::nullopt;
+  end = componentStart(end);
+  trimTail();
+  return path.substr(0, end);
+}
+
+}  // namespace qmt
