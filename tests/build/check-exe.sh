@@ -1,0 +1,58 @@
+#!/bin/sh
+# Checks the shape of the built setup executable:  check-exe.sh EXE SOURCE_DIR BUILD_DIR
+#
+# PE32+ for x86-64, GUI subsystem, imports only from KERNEL32, ntdll and the system C runtime (user32 is loaded at
+# run time, only when a message box is shown), stripped (no .debug sections, no symbols), link time stamp 0, no
+# manifest among the resources, and neither the source nor the build folder's path inside.
+set -u
+exe=$1 source_dir=$2 build_dir=$3
+objdump=x86_64-w64-mingw32-objdump
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+pass() { echo "ok:   $*"; }
+
+[ -f "$exe" ] || { echo "FAIL: $exe does not exist"; exit 1; }
+headers=$("$objdump" -p "$exe") || { echo "FAIL: objdump cannot read $exe"; exit 1; }
+
+echo "$headers" | grep -q "file format pei-x86-64" && pass "x86-64 image" || fail "not a pei-x86-64 image"
+echo "$headers" | grep -Eq "^Magic[[:space:]]+020b" && pass "PE32+ optional header" || fail "optional header is not PE32+"
+echo "$headers" | grep -Eq "^Subsystem[[:space:]]+00000002" && pass "GUI subsystem" || fail "subsystem is not 2 (GUI)"
+
+# Imported DLLs, including delay-loaded ones.
+dlls=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' | tr -d '\r')
+[ -n "$dlls" ] || fail "no imported DLL found (objdump output not understood)"
+for dll in $dlls; do
+  case $(echo "$dll" | tr '[:upper:]' '[:lower:]') in
+    kernel32.dll | ntdll.dll | msvcrt.dll) pass "imports $dll" ;;
+    *) fail "imports $dll (only KERNEL32, ntdll and msvcrt are allowed)" ;;
+  esac
+done
+
+sections=$("$objdump" -h "$exe")
+if echo "$sections" | grep -q '\.debug'; then fail "has .debug sections"; else pass "no .debug sections"; fi
+if "$objdump" -t "$exe" 2>/dev/null | grep -q '^\['; then fail "has a symbol table"; else pass "no symbols"; fi
+
+# The COFF header's TimeDateStamp: 4 bytes, 8 bytes after the "PE\0\0" signature whose offset is at 0x3C.
+pe_offset=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
+stamp=$(od -An -tu4 -j$((pe_offset + 8)) -N4 "$exe" | tr -d ' ')
+[ "$stamp" = 0 ] && pass "link time stamp 0" || fail "link time stamp is $stamp"
+if echo "$headers" | grep -Eq "Time: [0-9a-f]*[1-9a-f]"; then fail "a resource directory has a time stamp"; fi
+
+# Resource types are the entries of the top level of the resource directory; 0x18 (24) is RT_MANIFEST.
+types=$(echo "$headers" | sed -n '/Resource Directory section/,$p' | sed -n 's/^[0-9a-f]*   Entry: ID: 0x\([0-9a-f]*\),.*/\1/p')
+[ -n "$types" ] || fail "no resources found"
+for t in $types; do
+  [ "$((0x$t))" = 24 ] && fail "has a manifest resource"
+done
+if grep -aq "urn:schemas-microsoft-com:asm" "$exe"; then fail "holds manifest text"; else pass "no manifest"; fi
+
+for dir in "$source_dir" "$build_dir"; do
+  if grep -aqF "$dir" "$exe"; then fail "holds the path $dir"; else pass "does not hold $dir"; fi
+done
+
+[ "$failures" = 0 ] || { echo "$failures check(s) failed for $exe"; exit 1; }
+echo "all checks passed for $exe"
