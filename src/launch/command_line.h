@@ -24,6 +24,13 @@ namespace qmt {
 // literal. Trailing blanks add no empty argument; a lone quote gives one.
 std::vector<std::u16string> splitCommandLineText(const char16_t* line);
 
+#ifdef _WIN32
+// Splits a Windows command line (as GetCommandLineW gives it; may be null). A null or empty line stands for the
+// running executable alone: the result is its full path (an empty string if that cannot be had). Otherwise as
+// splitCommandLineText. The result is never empty; its first element is the program name.
+std::vector<std::u16string> splitCommandLine(const char16_t* commandLine);
+#endif
+
 // The command line that starts `program` with `arguments`: the program in quotes, unchanged, then each argument
 // after one blank, quoted when it is empty or holds a blank or tab, with backslashes doubled before a quote or the
 // closing quote and every quote preceded by a backslash. An argument holding a NUL fails with

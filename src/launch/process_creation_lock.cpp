@@ -1,0 +1,7 @@
+#include "launch/process_creation_lock.h"
+
+namespace qmt {
+
+SRWLOCK processCreationLock = SRWLOCK_INIT;
+
+}  // namespace qmt
