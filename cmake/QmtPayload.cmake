@@ -10,14 +10,17 @@
 #   file path or the name of a target that builds the file. DAMAGE 1 or 2 (for tests) embeds that entry's stream
 #   with one byte changed. STREAMS_TSV also writes the table of the streams (name, compressedSize, unpackedSize,
 #   firstTwoBytes, adler) there. The streams and the generated table sources lie in <binary dir>/<target>.payload.
+#
+# QMT_DEFAULT_PAYLOAD_DLL / _EXE name the default setup's inputs (paths or targets; qmt_payload_input turns either
+# into a file path), QMT_PAYLOAD_CHECK the release check program.
 
 set(QMT_PAYLOAD_DIR "" CACHE PATH
   "Folder with the release's WebView2Loader.dll and Quillmart.exe; empty: embed the demo stand-ins from payload/demo")
 option(QMT_ZOPFLI "Compress the payload with zopfli (smallest streams, slow) instead of zlib level 9" OFF)
 
 # Where tools/CMakeLists.txt puts the build-time programs, in both kinds of build.
-set(QMT_PAYLOAD_PACK ${CMAKE_BINARY_DIR}/tools/host/qmt-payload-pack)
-set(QMT_PAYLOAD_CHECK ${CMAKE_BINARY_DIR}/tools/host/qmt-payload-check)
+set(QMT_PAYLOAD_PACK ${CMAKE_BINARY_DIR}/tools/host/qmt-payload-pack CACHE INTERNAL "")
+set(QMT_PAYLOAD_CHECK ${CMAKE_BINARY_DIR}/tools/host/qmt-payload-check CACHE INTERNAL "")
 
 if(QMT_PAYLOAD_DIR)
   get_filename_component(dir "${QMT_PAYLOAD_DIR}" ABSOLUTE)
@@ -26,13 +29,13 @@ if(QMT_PAYLOAD_DIR)
       message(FATAL_ERROR "QMT_PAYLOAD_DIR: the payload file ${dir}/${name} does not exist")
     endif()
   endforeach()
-  set(QMT_DEFAULT_PAYLOAD_DLL "${dir}/WebView2Loader.dll")
-  set(QMT_DEFAULT_PAYLOAD_EXE "${dir}/Quillmart.exe")
+  set(QMT_DEFAULT_PAYLOAD_DLL "${dir}/WebView2Loader.dll" CACHE INTERNAL "")
+  set(QMT_DEFAULT_PAYLOAD_EXE "${dir}/Quillmart.exe" CACHE INTERNAL "")
   message(STATUS "Payload: ${dir}")
 else()
   # Targets of payload/CMakeLists.txt.
-  set(QMT_DEFAULT_PAYLOAD_DLL qmt_demo_loader)
-  set(QMT_DEFAULT_PAYLOAD_EXE qmt_demo_app)
+  set(QMT_DEFAULT_PAYLOAD_DLL qmt_demo_loader CACHE INTERNAL "")
+  set(QMT_DEFAULT_PAYLOAD_EXE qmt_demo_app CACHE INTERNAL "")
   message(STATUS "Payload: demo stand-ins (payload/demo)")
 endif()
 # The setup's own sources (besides its libraries), for every setup executable of this build.
@@ -105,6 +108,8 @@ function(qmt_add_setup target)
   # the executable directly, since nothing references the allocation and fault hooks by name and a static library
   # would drop them.
   add_executable(${target} WIN32 ${QMT_SETUP_SOURCES})
-  target_link_options(${target} PRIVATE -municode)
+  # The payload table is a root of the linker's garbage collection: every setup executable carries its payload,
+  # whatever code refers to it, so the release check always finds it.
+  target_link_options(${target} PRIVATE -municode -Wl,--undefined=_ZN3qmt12payloadTableE)
   target_link_libraries(${target} PRIVATE qmt_windows ${target}_payload qmt_resources)
 endfunction()

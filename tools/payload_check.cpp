@@ -136,10 +136,10 @@ int check(const std::string& setupPath, const std::string inputPaths[2]) {
     inputs[i] = std::move(*bytes);
   }
   const auto image = PeImage::parse(*setup, why);
-  if (!image) return std::fprintf(stderr, "FAIL %s: %s\n", setupPath.c_str(), why.c_str()), 1;
+  if (!image) return std::printf("FAIL %s: %s\n", setupPath.c_str(), why.c_str()), 1;
   const auto tables = findTables(*setup, *image);
   if (tables.size() != 1)
-    return std::fprintf(stderr, "FAIL %s: %zu payload tables found, expected one\n", setupPath.c_str(), tables.size()), 1;
+    return std::printf("FAIL %s: %zu payload tables found, expected one\n", setupPath.c_str(), tables.size()), 1;
   const Entry entries[2] = {tables[0].first, tables[0].second};
 
   bool intact = true;
@@ -148,7 +148,7 @@ int check(const std::string& setupPath, const std::string inputPaths[2]) {
     const Section* section = image->sectionOf(entries[i].dataVa, entries[i].size);
     const auto at = image->fileOffset(entries[i].dataVa, entries[i].size);
     if (section == nullptr || !at || entries[i].size < 6) {
-      std::fprintf(stderr, "FAIL %s: stream %d lies outside the file's sections\n", kEntryNames[i], i + 1);
+      std::printf("FAIL %s: stream %d lies outside the file's sections\n", kEntryNames[i], i + 1);
       intact = false;
       continue;
     }
@@ -159,7 +159,7 @@ int check(const std::string& setupPath, const std::string inputPaths[2]) {
                 unpacked ? std::to_string(unpacked->size()).c_str() : "damaged", hexBytes(stream.data(), 2).c_str(),
                 trailerHex(stream).c_str(), section->name.c_str());
     const auto fault = [&](const char* what) {
-      std::fprintf(stderr, "FAIL %s: %s\n", kEntryNames[i], what);
+      std::printf("FAIL %s: %s\n", kEntryNames[i], what);
       intact = false;
     };
     if ((section->characteristics & kScnMemWrite) != 0 || (section->characteristics & kScnMemRead) == 0)
@@ -169,7 +169,7 @@ int check(const std::string& setupPath, const std::string inputPaths[2]) {
     else if (*unpacked != inputs[i]) fault("inflated stream differs from the input file");
   }
   if (entries[0].dataVa + entries[0].size != entries[1].dataVa) {
-    std::fprintf(stderr, "FAIL: stream 2 does not follow stream 1 directly\n");
+    std::printf("FAIL: stream 2 does not follow stream 1 directly\n");
     intact = false;
   }
   std::printf("%s\n", intact ? "payload intact" : "payload DIFFERS from its input files");

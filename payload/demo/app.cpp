@@ -3,6 +3,7 @@
 // was started:
 //  - QMT_DEMO_REPORT=<file>: a report of UTF-16LE "key=value" records, each ended by one NUL unit, written to a
 //    temporary name and renamed, so a reader never sees half a report (parser: tests/harness/demo_report.h);
+//    besides the keys listed there, "edition" tells the demo's two builds apart (1, or 2 for the update tests);
 //  - QMT_DEMO_LINGER_MS=<n>: stays alive that long before exiting (a running application);
 //  - always one summary line on its standard output when it has one;
 //  - started with none of these (double-clicked): a small window with the same information, closing by itself.
@@ -21,6 +22,11 @@ extern "C" HRESULT WINAPI CreateCoreWebView2EnvironmentWithOptions(PCWSTR browse
 namespace {
 
 constexpr UINT kWindowSeconds = 6;
+
+// The build makes a second edition of the demo (a different Quillmart.exe) for tests of updates.
+#ifndef QMT_DEMO_EDITION
+#define QMT_DEMO_EDITION 1
+#endif
 
 std::optional<std::wstring> environmentValue(const wchar_t* name) {
   std::wstring value(256, L'\0');
@@ -99,6 +105,7 @@ Report collect(int argc, wchar_t** argv, HRESULT loader) {
   wchar_t hex[16];
   std::swprintf(hex, 16, L"0x%08lX", static_cast<unsigned long>(loader));
   report.add(L"loader", hex);
+  report.add(L"edition", std::to_wstring(QMT_DEMO_EDITION));
   return report;
 }
 
@@ -129,7 +136,7 @@ void writeSummaryLine(int argc, HRESULT loader) {
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
   wchar_t hex[16];
   std::swprintf(hex, 16, L"0x%08lX", static_cast<unsigned long>(loader));
-  const std::string line = utf8(L"Quillmart demo: started with " + std::to_wstring(argc - 1) +
+  const std::string line = utf8(L"Quillmart demo " + std::to_wstring(QMT_DEMO_EDITION) + L": started with " + std::to_wstring(argc - 1) +
                                 L" argument(s) in " + currentDirectory() + L", loader " + hex + L"\n");
   DWORD written = 0;
   WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

@@ -5,7 +5,8 @@
 // tests alike.
 //
 // Keys: commandLine, cwd, crtArgc, crtArg<i>, shellArgc, shellArg<i>, env.QMT_DATA (absent when unset), stdin,
-// stdout, stderr (none/disk/pipe/char/unknown), loader (the stand-in loader's HRESULT, "0x%08X").
+// stdout, stderr (none/disk/pipe/char/unknown), loader (the stand-in loader's HRESULT, "0x%08X"), edition (which
+// of the demo's two builds wrote it: "1" is the default payload's, "2" the one made for update tests).
 
 #include <cstddef>
 #include <cstdint>
