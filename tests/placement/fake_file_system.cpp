@@ -35,7 +35,8 @@ PlacementOperations FakeFileSystem::operations() {
     buffer.append(found->second.data(), found->second.size());
     return buffer;
   };
-  ops.writeWholeFile = [this](std::u16string_view view, std::span<const std::uint8_t> content) -> Expected<void, Error> {
+  ops.writeWholeFile = [this](std::u16string_view view,
+                              std::span<const std::uint8_t> content) -> Expected<void, Error> {
     std::u16string path(view);
     log.push_back("write " + shortName(path));
     if (!folderExists(path)) return unexpected(Error::system(3));

@@ -43,7 +43,9 @@ const std::u16string kOld = u"C:\\q\\app.exe.alt";
 struct Situation {
   FakeFileSystem fs;
   Situation() { fs.folders = {kFolder}; }
-  Expected<void, PlacementError> place(const Bytes& content) { return placeFileWith(fs.operations(), kTarget, content); }
+  Expected<void, PlacementError> place(const Bytes& content) {
+    return placeFileWith(fs.operations(), kTarget, content);
+  }
   std::optional<Bytes> file(const std::u16string& path) const {
     auto found = fs.files.find(path);
     return found == fs.files.end() ? std::nullopt : std::optional<Bytes>(found->second);

@@ -21,8 +21,8 @@ std::u16string currentFolder() {
 ScratchFolder::ScratchFolder() {
   static std::atomic<int> counter{0};
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string("scratch-") + (test ? test->name() : "x") + "-" + std::to_string(GetCurrentProcessId()) +
-                     "-" + std::to_string(counter++);
+  std::string name = std::string("scratch-") + (test ? test->name() : "x") + "-" +
+                     std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
   path_ = currentFolder() + u"\\" + std::u16string(name.begin(), name.end());
   std::error_code ignored;
   std::filesystem::remove_all(std::filesystem::path(std::wstring(wide(path_))), ignored);
