@@ -248,22 +248,25 @@ TEST_F(TargetFolderTest, RelativeAndEmptyDataFollowTheCurrentFolder) {
   const struct {
     const char* name;
     std::u16string data, target;
+    std::u16string created;  // below the current folder
   } cases[] = {
-      {"empty", u"", u"programme"},
-      {"relative", u"rel\\data", u"rel\\data\\programme"},
-      {"dot", u".\\dot", u".\\dot\\programme"},
+      {"empty", u"", u"programme", u"programme"},
+      {"relative", u"rel\\data", u"rel\\data\\programme", u"rel\\data\\programme"},
+      {"dot", u".\\dot", u".\\dot\\programme", u"dot\\programme"},
+      {"bare drive of the current folder", u"Z:", u"Z:programme", u"programme"},
   };
-  std::filesystem::current_path(w(scratch_));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    const std::u16string current = scratch_ + u"\\" + asciiToUtf16(c.name);
+    ASSERT_TRUE(CreateDirectoryW(wide(current), nullptr));
+    std::filesystem::current_path(w(current));
     recorded.clear();
     setVariable(u"QMT_DATA", c.data);
     Expected<std::u16string, SetupFailure> target = prepareRecorded();
     ASSERT_TRUE(target) << target.error().text;
     EXPECT_EQ(*target, c.target);
-    // Resolved against the current folder, in extended form.
-    std::u16string resolved = scratch_ + u"\\" + c.target;
-    if (resolved.find(u"\\.\\") != std::u16string::npos) resolved.erase(resolved.find(u"\\.\\"), 2);
+    // Resolved against the current folder at each call, handed over in extended form.
+    const std::u16string resolved = current + u"\\" + c.created;
     EXPECT_TRUE(folderExists(resolved));
     ASSERT_FALSE(recorded.empty());
     EXPECT_EQ(recorded.back().path, u"\\\\?\\" + resolved);
