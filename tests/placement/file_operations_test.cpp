@@ -214,6 +214,36 @@ TEST_F(FileOperationsTest, WriteFailuresLeaveWhatWasWritten) {
   EXPECT_EQ(noFolder.error(), Error::system(ERROR_PATH_NOT_FOUND));
 }
 
+TEST_F(FileOperationsTest, LongAndRelativePathsWorkForEveryOperation) {
+  // A folder name that takes the paths past 300 units: they reach the system in extended-length form.
+  const std::u16string folder = scratch_ / std::u16string(230, u'd');
+  testing::makeFolder(u"\\\\?\\" + folder);
+  // The scratch folder lies in the current folder, so the same folder can be named relative to it.
+  const std::size_t currentFolderLength = scratch_.path().find_last_of(u'\\');
+  const std::u16string relativeFolder = folder.substr(currentFolderLength + 1);
+  struct Case {
+    std::u16string first, second;
+  };
+  const Case cases[] = {
+      {folder + u"\\" + std::u16string(60, u'a'), folder + u"\\" + std::u16string(70, u'b')},
+      {relativeFolder + u"\\rel-a", relativeFolder + u"\\rel-b"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_GE(c.first.size() + (c.first[1] == u':' ? 0 : currentFolderLength + 1), 300u);
+    const Bytes content = pattern(777);
+    ASSERT_TRUE(writeWholeFile(c.first, content));
+    auto read = readWholeFile(c.first);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(contentOf(*read), content);
+    EXPECT_TRUE(isPresent(c.first));
+    ASSERT_TRUE(renameFile(c.first, c.second));
+    EXPECT_FALSE(isPresent(c.first));
+    EXPECT_EQ(queryAttributes(c.second)->size, 777u);
+    ASSERT_TRUE(removeFile(c.second));
+    EXPECT_FALSE(isPresent(c.second));
+  }
+}
+
 // --- SetFileInformationByHandle through the seam --------------------------------------------------------------
 
 struct InformationCall {

@@ -204,6 +204,32 @@ TEST_F(PlaceFileTest, FaultWhileWritingTheNewVersionLosesNothingThroughSeam) {
   EXPECT_FALSE(fileExists(neu_));
 }
 
+TEST_F(PlaceFileTest, SetupEndedWhileWritingTheNewVersionLosesNothing) {
+  // Another process places the file and ends in the middle of writing .neu (see interrupted_placement.cpp).
+  putFile(target_, kOldBytes);
+  std::string narrowTarget(target_.begin(), target_.end());
+  std::wstring commandLine =
+      L"placement_interrupted \"" + std::wstring(narrowTarget.begin(), narrowTarget.end()) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  ASSERT_TRUE(CreateProcessW(wide(besideThisProgram(u"placement_interrupted.exe")), commandLine.data(), nullptr,
+                             nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info));
+  auto process = UniqueProcessInformation::adopt(info);
+  ASSERT_EQ(WaitForSingleObject(process.process.get(), 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.process.get(), &exitCode);
+  ASSERT_EQ(exitCode, 9u) << "the helper must have died inside the write";
+
+  EXPECT_EQ(fileBytes(target_), kOldBytes) << "the target is as it was";
+  EXPECT_EQ(fileBytes(neu_).size(), 100000u) << "a partial .neu is left";
+  Bytes content(300000);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i % 251);
+  ASSERT_TRUE(placeFile(target_, content)) << "the next run completes the update";
+  EXPECT_EQ(fileBytes(target_), content);
+  EXPECT_FALSE(fileExists(neu_));
+}
+
 TEST_F(PlaceFileTest, UnreadableTargetIsTreatedAsDifferentThroughSeam) {
   putFile(target_, kNewBytes);  // identical bytes, but reading is denied: placement writes and swaps anyway
   static std::u16string denied;
