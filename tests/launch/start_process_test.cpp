@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "launch/command_line.h"
 #include "launch_test_support.h"
 #include "runtime/text.h"
@@ -55,6 +57,26 @@ TEST(StartProcessTest, ArgumentsReachTheProgramUnchanged) {
     EXPECT_EQ(report.commandLine, *buildCommandLine(spec.program, c.arguments)) << show(report.commandLine);
     EXPECT_EQ(report.crtArgv, expected);
     EXPECT_EQ(report.shellArgv, expected);
+  }
+}
+
+// Random argument lists drawn mostly from the units the quoting rules treat specially: the real peers agree
+// with splitCommandLine for each of them.
+TEST(StartProcessTest, RandomArgumentsReachTheProgramUnchanged) {
+  const char16_t alphabet[] = {u' ', u'\t', u'"', u'\\', u'a', u'\u00E4', char16_t(0xD800), u'/'};
+  std::mt19937 random(8122026);
+  for (int round = 0; round < 25; ++round) {
+    Args arguments(random() % 5);
+    for (auto& argument : arguments) {
+      argument.resize(random() % 7);
+      for (char16_t& unit : argument) unit = alphabet[random() % std::size(alphabet)];
+    }
+    const ProcessSpec spec{test::reporterPath(), arguments, std::nullopt};
+    const Report report = runReporter(spec, u"random");
+    Args expected{spec.program};
+    expected.insert(expected.end(), arguments.begin(), arguments.end());
+    ASSERT_EQ(report.crtArgv, expected) << "round " << round << ": " << show(report.commandLine);
+    ASSERT_EQ(report.shellArgv, expected) << "round " << round << ": " << show(report.commandLine);
   }
 }
 
