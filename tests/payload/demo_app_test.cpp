@@ -137,5 +137,25 @@ TEST_F(DemoApp, LingersWhenAsked) {
   EXPECT_EQ(finish(process), 0u);
 }
 
+// Started as from Explorer (no standard handles, no report or linger variables): a window with the report that
+// closes by itself, after which the application exits.
+TEST_F(DemoApp, ShowsAWindowThatClosesByItselfWhenStartedWithoutHandles) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::wstring commandLine = L"Quillmart.exe";
+  ASSERT_TRUE(CreateProcessW(kDemoApp.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                             nullptr, folder_.c_str(), &startup, &process));
+  HWND window = nullptr;
+  for (int i = 0; i < 100 && window == nullptr; ++i) {
+    Sleep(50);
+    window = FindWindowW(L"QuillmartDemoWindow", L"Quillmart Demo");
+  }
+  EXPECT_NE(window, nullptr);
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(finish(process), 0u);  // ends by itself, a few seconds later
+  EXPECT_FALSE(IsWindow(window));
+}
+
 }  // namespace
 }  // namespace qmt
