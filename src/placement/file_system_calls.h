@@ -1,16 +1,27 @@
 #pragma once
 // The system calls of the file access layer that tests must be able to replace: those whose failures or
 // successes Wine cannot produce (a transfer failing part-way, the handle-based rename and delete that Wine does
-// not implement, an open denied access, a failed allocation) and the transfer itself, whose calls are counted.
+// not implement, an open denied access, a failed allocation, a pending or failing native transfer) and the
+// transfer itself, whose calls are counted.
 // Production code never changes them.
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 #include "placement/synchronous_transfer.h"
+
+extern "C" {
+NTSTATUS NTAPI NtReadFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
+                          PIO_STATUS_BLOCK ioStatus, PVOID buffer, ULONG length, PLARGE_INTEGER byteOffset,
+                          PULONG key);
+NTSTATUS NTAPI NtWriteFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
+                           PIO_STATUS_BLOCK ioStatus, PVOID buffer, ULONG length, PLARGE_INTEGER byteOffset,
+                           PULONG key);
+}
 
 namespace qmt {
 
@@ -19,11 +30,16 @@ struct FileSystemCalls {
   using Open = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
   using SetInformation = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
   using Allocate = void* (*)(std::size_t);
+  using NtTransfer = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                      PLARGE_INTEGER, PULONG);
 
   Transfer transfer = synchronousTransfer;
   Open createFile = CreateFileW;
   SetInformation setFileInformationByHandle = SetFileInformationByHandle;
   Allocate allocate = std::malloc;
+  // Beneath the transfer: the native calls, whose pending and failing statuses Wine does not produce on files.
+  NtTransfer ntReadFile = NtReadFile;
+  NtTransfer ntWriteFile = NtWriteFile;
 };
 
 // The calls in use; a test replaces members and restores the defaults afterwards.

@@ -1,17 +1,8 @@
 #include "placement/synchronous_transfer.h"
 
-#include <winternl.h>
-
 #include <algorithm>
 
-extern "C" {
-NTSTATUS NTAPI NtReadFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
-                          PIO_STATUS_BLOCK ioStatus, PVOID buffer, ULONG length, PLARGE_INTEGER byteOffset,
-                          PULONG key);
-NTSTATUS NTAPI NtWriteFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
-                           PIO_STATUS_BLOCK ioStatus, PVOID buffer, ULONG length, PLARGE_INTEGER byteOffset,
-                           PULONG key);
-}
+#include "placement/file_system_calls.h"
 
 namespace qmt {
 namespace {
@@ -43,8 +34,9 @@ Expected<std::size_t, Error> synchronousTransfer(TransferDirection direction, HA
   io.Information = 0;
   ULONG count = static_cast<ULONG>(std::min<std::size_t>(length, 0xFFFFFFFFu));
   bool reading = direction == TransferDirection::Read;
-  NTSTATUS status = reading ? NtReadFile(file, nullptr, nullptr, nullptr, &io, buffer, count, nullptr, nullptr)
-                            : NtWriteFile(file, nullptr, nullptr, nullptr, &io, buffer, count, nullptr, nullptr);
+  auto& calls = fileSystemCalls();
+  auto call = reading ? calls.ntReadFile : calls.ntWriteFile;
+  NTSTATUS status = call(file, nullptr, nullptr, nullptr, &io, buffer, count, nullptr, nullptr);
   if (status == kStatusPending) {
     WaitForSingleObject(file, INFINITE);
     status = io.Status;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 
 #include "runtime/handle.h"
 #include "runtime/wide.h"
@@ -16,23 +17,45 @@ std::u16string currentFolder() {
   return std::u16string(fromWide(buffer, n));
 }
 
+// Removes a folder and everything in it, long paths included (read-only files too); errors are ignored.
+void removeTree(const std::u16string& path) {
+  const std::u16string verbatim = path.starts_with(u"\\\\?\\") ? path : u"\\\\?\\" + path;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW(wide(verbatim + u"\\*"), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::u16string name(fromWide(entry.cFileName));
+      if (name == u"." || name == u"..") continue;
+      std::u16string child = verbatim + u"\\" + name;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        removeTree(child);
+      } else {
+        SetFileAttributesW(wide(child), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(wide(child));
+      }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
+  RemoveDirectoryW(wide(verbatim));
+}
+
 }  // namespace
 
 ScratchFolder::ScratchFolder() {
   static std::atomic<int> counter{0};
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string("scratch-") + (test ? test->name() : "x") + "-" +
-                     std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
+  // Process ids repeat between runs under Wine, and a folder may outlive its test while a Wine helper process
+  // still holds a handle inherited from it: the clock makes the name unique.
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  std::string name = std::string("scratch-") + (test ? test->name() : "x") + "-" + std::to_string(now.QuadPart) +
+                     "-" + std::to_string(counter++);
   path_ = currentFolder() + u"\\" + std::u16string(name.begin(), name.end());
-  std::error_code ignored;
-  std::filesystem::remove_all(std::filesystem::path(std::wstring(wide(path_))), ignored);
+  removeTree(path_);
   makeFolder(path_);
 }
 
-ScratchFolder::~ScratchFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(std::filesystem::path(std::wstring(wide(path_))), ignored);
-}
+ScratchFolder::~ScratchFolder() { removeTree(path_); }
 
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 

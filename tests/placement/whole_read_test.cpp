@@ -91,7 +91,7 @@ TEST(WholeReadTest, WithoutHintTheLimitLiftsAfterTheFirstDirectRead) {
 TEST(WholeReadTest, ImpossibleHintsFailWithOutOfMemoryBeforeAnyTransfer) {
   const std::uint64_t hints[] = {std::numeric_limits<std::uint64_t>::max(),
                                  std::uint64_t{std::numeric_limits<std::int64_t>::max()} + 1,
-                                 std::uint64_t{1} << 46};  // representable, but no such memory
+                                 std::uint64_t{1} << 50};  // representable, but no such memory
   for (std::uint64_t hint : hints) {
     ScriptedFile file(pattern(10));
     auto result = readAllWithHint(hint, file.reader());
