@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "blackbox_test.h"
-#include "demo_report.h"
+#include "started_application.h"
 #include "setup/failure.h"
 
 namespace qmt::test {
@@ -15,17 +15,6 @@ namespace {
 
 using qmt::testing::DemoReport;
 using ::testing::ElementsAre;
-
-std::u16string u16(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
-
-// The demo application writes its report after the setup has ended; it appears complete or not at all.
-std::optional<DemoReport> waitForReport(const std::wstring& path, int milliseconds = 15000) {
-  for (int waited = 0; waited < milliseconds; waited += 50) {
-    if (exists(path)) return DemoReport::load(std::filesystem::path(path));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return std::nullopt;
-}
 
 // A setup run whose default location lies in a fresh folder, with the demo's report requested.
 struct Installation {
@@ -37,6 +26,14 @@ struct Installation {
     SetupRun r = setupRun(arguments);
     r.env = {setVariable(L"LOCALAPPDATA", root + L"\\local"), unsetVariable(L"QMT_DATA"),
              setVariable(L"QMT_DEMO_REPORT", report)};
+    return r;
+  }
+
+  // The same for another setup executable of this build, given by its Unix path.
+  SetupRun runOf(const char* setupExecutable) const {
+    SetupRun r = run();
+    r.exe = windowsPathOf(setupExecutable);
+    r.commandLine = L"\"" + r.exe + L"\"";
     return r;
   }
 };
@@ -229,10 +226,7 @@ TEST(EndToEndTest, FailureWhilePlacingTheApplicationKeepsTheLoaderAndStartsNothi
 
 TEST(EndToEndTest, DamagedFirstStreamPlacesNothingAndStartsNothing) {
   Installation install;
-  SetupRun run = install.run();
-  run.exe = windowsPathOf(QMT_DAMAGED_SETUP_EXE);
-  run.commandLine = L"\"" + run.exe + L"\"";
-  SetupOutcome outcome = runSetupExe(run);
+  SetupOutcome outcome = runSetupExe(install.runOf(QMT_DAMAGED_SETUP_EXE));
   EXPECT_EQ(outcome.exitCode, 0u);
   EXPECT_EQ(outcome.boxText, utf16Of(message::kDamaged));
   EXPECT_TRUE(listFolder(install.target).empty()) << "the folder is prepared, nothing is placed";
@@ -242,10 +236,7 @@ TEST(EndToEndTest, DamagedFirstStreamPlacesNothingAndStartsNothing) {
 
 TEST(EndToEndTest, UnstartableApplicationIsReportedAndBothFilesStay) {
   Installation install;
-  SetupRun run = install.run();
-  run.exe = windowsPathOf(QMT_UNSTARTABLE_SETUP_EXE);
-  run.commandLine = L"\"" + run.exe + L"\"";
-  SetupOutcome outcome = runSetupExe(run);
+  SetupOutcome outcome = runSetupExe(install.runOf(QMT_UNSTARTABLE_SETUP_EXE));
   EXPECT_EQ(outcome.exitCode, 0u);
   // A text file named Quillmart.exe: not a valid application (ERROR_BAD_EXE_FORMAT).
   EXPECT_EQ(outcome.boxText, utf16Of(std::string(message::kNotStarted) + formatSystemError(193)));

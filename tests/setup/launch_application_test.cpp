@@ -8,23 +8,13 @@
 #include <thread>
 
 #include "blackbox_test.h"
-#include "demo_report.h"
+#include "started_application.h"
 #include "launch/launch_application.h"
 
 namespace qmt::test {
 namespace {
 
 using qmt::testing::DemoReport;
-
-std::u16string u16(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
-
-std::optional<DemoReport> waitForReport(const std::wstring& path) {
-  for (int waited = 0; waited < 15000; waited += 50) {
-    if (exists(path)) return DemoReport::load(std::filesystem::path(path));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return std::nullopt;
-}
 
 TEST(LaunchApplicationTest, ForwardsEverythingAfterTheSetupsProgramNameAndStartsInTheTargetFolder) {
   const std::wstring folder = scratchFolder();
