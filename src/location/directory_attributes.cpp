@@ -7,7 +7,8 @@ bool describesDirectory(const FileAttributes& attributes) {
   constexpr std::uint32_t kReparsePoint = 0x400;
   constexpr std::uint32_t kNameSurrogate = 0x20000000;
   if ((attributes.attributes & kDirectory) == 0) return false;
-  const bool nameSurrogate = (attributes.attributes & kReparsePoint) != 0 && (attributes.reparseTag & kNameSurrogate) != 0;
+  const bool nameSurrogate =
+      (attributes.attributes & kReparsePoint) != 0 && (attributes.reparseTag & kNameSurrogate) != 0;
   return !nameSurrogate;
 }
 

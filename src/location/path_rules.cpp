@@ -27,32 +27,33 @@ std::size_t componentLength(std::u16string_view path, std::size_t from, bool ver
   return end - from;
 }
 
-// Server and share after a leading pair of separators at `from`: their combined length including the separator
-// between them; the share is absent when no separator follows the server.
-std::size_t serverAndShareLength(std::u16string_view path, std::size_t from, bool verbatim, bool& shareFound) {
+// Server and share after a leading pair of separators: their combined length with the separator between them, and
+// whether both are named (a share root needs both).
+struct ServerShare {
+  std::size_t length = 0;
+  bool complete = false;
+};
+
+ServerShare serverAndShare(std::u16string_view path, std::size_t from, bool verbatim) {
   const std::size_t server = componentLength(path, from, verbatim);
-  shareFound = false;
-  if (from + server >= path.size()) return server;
+  if (from + server >= path.size()) return {server, false};
   const std::size_t share = componentLength(path, from + server + 1, verbatim);
-  shareFound = server > 0 && share > 0;
-  return share > 0 ? server + 1 + share : server;
+  if (share == 0) return {server, false};
+  return {server + 1 + share, server > 0};
 }
 
 PathPrefix parsePrefix(std::u16string_view path) {
   if (path.starts_with(kVerbatimPrefix)) {
-    const std::u16string_view rest = path.substr(kVerbatimPrefix.size());
-    if (rest.starts_with(u"UNC\\")) {
-      bool shareFound = false;
-      return {kVerbatimPrefix.size() + 4 + serverAndShareLength(path, kVerbatimPrefix.size() + 4, true, shareFound),
-              true};
+    const std::size_t start = kVerbatimPrefix.size();
+    if (path.substr(start).starts_with(u"UNC\\")) {
+      return {start + 4 + serverAndShare(path, start + 4, true).length, true};
     }
-    return {kVerbatimPrefix.size() + componentLength(path, kVerbatimPrefix.size(), true), true};
+    return {start + componentLength(path, start, true), true};
   }
   if (path.starts_with(u"\\\\.\\")) return {4 + componentLength(path, 4, false), false};
   if (path.starts_with(u"\\\\")) {
-    bool shareFound = false;
-    const std::size_t length = serverAndShareLength(path, 2, false, shareFound);
-    return {shareFound ? 2 + length : 0, false};
+    const ServerShare share = serverAndShare(path, 2, false);
+    return {share.complete ? 2 + share.length : 0, false};
   }
   if (path.size() >= 2 && isDriveLetter(path[0]) && path[1] == u':') return {2, false};
   return {};

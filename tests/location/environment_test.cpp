@@ -82,7 +82,8 @@ TEST(EnvironmentLookupTest, AnswersOfTheSystemThroughSeam) {
 
 TEST(EnvironmentLookupTest, DoublingIsCapped) {
   const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-      {512, 1024}, {0x7FFFFFFF, 0xFFFFFFFE}, {0x80000000, 0xFFFFFFFF}, {0xFFFFFFFF, 0xFFFFFFFF}, {0x90000000, 0xFFFFFFFF}};
+      {512, 1024}, {0x7FFFFFFF, 0xFFFFFFFE}, {0x80000000, 0xFFFFFFFF}, {0xFFFFFFFF, 0xFFFFFFFF},
+      {0x90000000, 0xFFFFFFFF}};
   for (const auto& [size, doubled] : cases) EXPECT_EQ(doubledBufferSize(size), doubled) << size;
 }
 
