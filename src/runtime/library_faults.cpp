@@ -10,6 +10,8 @@
 // __cxxabiv1::__terminate_handler. Defining that variable here, set to the internal fault, makes it the handler
 // from the first instruction on (before any static constructor runs) and keeps out the library's default handler,
 // which would print the exception's type through the name demangler.
+#include <zlib.h>
+
 #include <cstddef>
 #include <exception>
 #include <new>
@@ -56,3 +58,8 @@ void __throw_overflow_error(const char* what) { qmt::internalFault(what); }
 void __throw_underflow_error(const char* what) { qmt::internalFault(what); }
 
 }  // namespace std
+
+// zlib's inflate refers to crc32 for gzip streams only; the setup inflates zlib streams (adler32), so it is never
+// called. Defined here, it keeps zlib's CRC code and tables (about 12 KiB) out of the executable; should it ever be
+// reached, it ends the process rather than return a wrong checksum.
+extern "C" uLong crc32(uLong, const Bytef*, uInt) { qmt::internalFault("crc32 is not part of the setup"); }
