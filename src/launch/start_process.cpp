@@ -63,19 +63,19 @@ Expected<StartedProcess, Error> createLocked(const std::u16string& applicationNa
 
 }  // namespace
 
-Expected<StartedProcess, Error> startProcessWith(const ProcessSpec& spec, const ProcessCreationCalls& calls) {
-  auto applicationName = applicationNameFor(spec.program);
+Expected<StartedProcess, Error> startProcessWith(const ProcessSpec& request, const ProcessCreationCalls& calls) {
+  auto applicationName = applicationNameFor(request.program);
   if (!applicationName) return unexpected(applicationName.error());
   auto batch = isBatchFile(*applicationName);
   if (!batch) return unexpected(batch.error());
   if (*batch) return unexpected(Error::system(kBadExeFormat));
-  auto commandLine = buildCommandLine(spec.program, spec.arguments);
+  auto commandLine = buildCommandLine(request.program, request.arguments);
   if (!commandLine) return unexpected(commandLine.error());
-  auto workingDirectory = workingDirectoryString(spec.workingDirectory);
+  auto workingDirectory = workingDirectoryString(request.workingDirectory);
   if (!workingDirectory) return unexpected(workingDirectory.error());
   return createLocked(*applicationName, *commandLine, *workingDirectory, calls);
 }
 
-Expected<StartedProcess, Error> startProcess(const ProcessSpec& spec) { return startProcessWith(spec, {}); }
+Expected<StartedProcess, Error> startProcess(const ProcessSpec& request) { return startProcessWith(request, {}); }
 
 }  // namespace qmt

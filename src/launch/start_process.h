@@ -25,14 +25,14 @@ struct StartedProcess {
   UniqueHandle threadHandle;
 };
 
-// Starts `spec.program` with its arguments and working directory, the caller's environment and inheritable
+// Starts `request.program` with its arguments and working directory, the caller's environment and inheritable
 // duplicates of the caller's standard handles (STARTF_USESTDHANDLES when it has at least one; otherwise Windows'
 // defaults). Does not wait for the process. A batch file is refused with ERROR_BAD_EXE_FORMAT: its arguments
 // would be interpreted by the command interpreter, whose quoting rules differ from the ones written here.
 // Fails with ErrorKind::NoFileName, NulInPath or NulInData for unusable input (before any handle is made), or
 // with the system error of GetFullPathNameW, DuplicateHandle or CreateProcessW. After a failure no process
 // exists and nothing made here is left open.
-Expected<StartedProcess, Error> startProcess(const ProcessSpec& spec);
+Expected<StartedProcess, Error> startProcess(const ProcessSpec& request);
 
 // The two system calls of startProcess that tests replace to observe what is handed to Windows.
 struct ProcessCreationCalls {
@@ -41,6 +41,6 @@ struct ProcessCreationCalls {
 };
 
 // startProcess with the given calls in place of DuplicateHandle and CreateProcessW.
-Expected<StartedProcess, Error> startProcessWith(const ProcessSpec& spec, const ProcessCreationCalls& calls);
+Expected<StartedProcess, Error> startProcessWith(const ProcessSpec& request, const ProcessCreationCalls& calls);
 
 }  // namespace qmt

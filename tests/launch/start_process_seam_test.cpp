@@ -115,7 +115,7 @@ class StartProcessThroughSeamTest : public ::testing::Test {
     SetStdHandle(STD_OUTPUT_HANDLE, output);
     SetStdHandle(STD_ERROR_HANDLE, error);
   }
-  ProcessSpec spec() const { return {u"C:\\apps\\Q.exe", {u"/s", u"a b"}, u"C:\\apps"}; }
+  ProcessSpec request() const { return {u"C:\\apps\\Q.exe", {u"/s", u"a b"}, u"C:\\apps"}; }
 
   static constexpr DWORD kWhich[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
   HANDLE saved_[3] = {};
@@ -124,7 +124,7 @@ class StartProcessThroughSeamTest : public ::testing::Test {
 
 TEST_F(StartProcessThroughSeamTest, CallsCreateProcessWithTheFixedParameters) {
   setStdHandles(nullptr, file_, nullptr);
-  auto started = startProcessWith(spec(), kRecording);
+  auto started = startProcessWith(request(), kRecording);
   ASSERT_TRUE(started.has_value());
   EXPECT_TRUE(started->processHandle);
   EXPECT_TRUE(started->threadHandle);
@@ -143,7 +143,7 @@ TEST_F(StartProcessThroughSeamTest, CallsCreateProcessWithTheFixedParameters) {
 
 TEST_F(StartProcessThroughSeamTest, NoWorkingDirectoryPassesNull) {
   setStdHandles(nullptr, nullptr, nullptr);
-  ProcessSpec s = spec();
+  ProcessSpec s = request();
   s.workingDirectory.reset();
   ASSERT_TRUE(startProcessWith(s, kRecording).has_value());
   EXPECT_FALSE(created.hasCurrentDirectory);
@@ -166,7 +166,7 @@ TEST_F(StartProcessThroughSeamTest, StartupInfoFollowsTheCallersStdHandles) {
     created = {};
     duplicates = {};
     setStdHandles(c.own[0], c.own[1], c.own[2]);
-    ASSERT_TRUE(startProcessWith(spec(), kRecording).has_value());
+    ASSERT_TRUE(startProcessWith(request(), kRecording).has_value());
     const STARTUPINFOW& s = created.startup;
     EXPECT_EQ(s.cb, 104u);
     const HANDLE passed[3] = {s.hStdInput, s.hStdOutput, s.hStdError};
@@ -199,7 +199,7 @@ TEST_F(StartProcessThroughSeamTest, OutputDuplicateWritesToTheCallersFile) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   };
-  auto started = startProcessWith(spec(), calls);
+  auto started = startProcessWith(request(), calls);
   ASSERT_FALSE(started.has_value());
   EXPECT_EQ(started.error(), Error::system(ERROR_ACCESS_DENIED));
   EXPECT_FALSE(isOpen(passedOutput));
@@ -210,7 +210,7 @@ TEST_F(StartProcessThroughSeamTest, CreateProcessFailureClosesTheDuplicatesAndFr
   setStdHandles(file_, file_, file_);
   created.result = FALSE;
   created.error = ERROR_DIRECTORY;
-  auto started = startProcessWith(spec(), kRecording);
+  auto started = startProcessWith(request(), kRecording);
   ASSERT_FALSE(started.has_value());
   EXPECT_EQ(started.error(), Error::system(ERROR_DIRECTORY));
   ASSERT_EQ(duplicates.made.size(), 3u);
@@ -225,7 +225,7 @@ TEST_F(StartProcessThroughSeamTest, DuplicateFailureClosesEarlierDuplicatesAndCr
     duplicates = {};
     duplicates.failAt = failAt;
     setStdHandles(file_, file_, file_);
-    auto started = startProcessWith(spec(), kRecording);
+    auto started = startProcessWith(request(), kRecording);
     ASSERT_FALSE(started.has_value());
     EXPECT_EQ(started.error(), Error::system(ERROR_NOT_ENOUGH_QUOTA));
     EXPECT_EQ(created.count, 0);
@@ -242,7 +242,7 @@ TEST_F(StartProcessThroughSeamTest, InputFailuresTakeNothing) {
   const std::u16string nul(1, u'\0');
   const struct {
     const char* name;
-    ProcessSpec spec;
+    ProcessSpec request;
     Error error;
   } cases[] = {
       {"empty program", {u"", {nul}, nul}, Error::of(ErrorKind::NoFileName)},
@@ -256,7 +256,7 @@ TEST_F(StartProcessThroughSeamTest, InputFailuresTakeNothing) {
     SCOPED_TRACE(c.name);
     created = {};
     duplicates = {};
-    auto started = startProcessWith(c.spec, kRecording);
+    auto started = startProcessWith(c.request, kRecording);
     ASSERT_FALSE(started.has_value());
     EXPECT_EQ(started.error(), c.error);
     EXPECT_EQ(duplicates.count, 0);

@@ -18,10 +18,10 @@ using test::Report;
 
 std::string show(const std::u16string& s) { return utf16ToUtf8Lossy(s); }
 
-// Starts `spec`, waits for it and returns what it reported.
-Report runReporter(const ProcessSpec& spec, const std::u16string& reportName) {
+// Starts `request`, waits for it and returns what it reported.
+Report runReporter(const ProcessSpec& request, const std::u16string& reportName) {
   const std::u16string reportPath = test::prepareReport(reportName);
-  auto started = startProcess(spec);
+  auto started = startProcess(request);
   if (!started) {
     ADD_FAILURE() << "startProcess failed: kind " << int(started.error().kind) << " code " << started.error().code;
     return {};
@@ -50,11 +50,11 @@ TEST(StartProcessTest, ArgumentsReachTheProgramUnchanged) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const ProcessSpec spec{test::reporterPath(), c.arguments, std::nullopt};
-    const Report report = runReporter(spec, u"arguments");
-    Args expected{spec.program};
+    const ProcessSpec request{test::reporterPath(), c.arguments, std::nullopt};
+    const Report report = runReporter(request, u"arguments");
+    Args expected{request.program};
     expected.insert(expected.end(), c.arguments.begin(), c.arguments.end());
-    EXPECT_EQ(report.commandLine, *buildCommandLine(spec.program, c.arguments)) << show(report.commandLine);
+    EXPECT_EQ(report.commandLine, *buildCommandLine(request.program, c.arguments)) << show(report.commandLine);
     EXPECT_EQ(report.crtArgv, expected);
     EXPECT_EQ(report.shellArgv, expected);
   }
@@ -71,9 +71,9 @@ TEST(StartProcessTest, RandomArgumentsReachTheProgramUnchanged) {
       argument.resize(random() % 7);
       for (char16_t& unit : argument) unit = alphabet[random() % std::size(alphabet)];
     }
-    const ProcessSpec spec{test::reporterPath(), arguments, std::nullopt};
-    const Report report = runReporter(spec, u"random");
-    Args expected{spec.program};
+    const ProcessSpec request{test::reporterPath(), arguments, std::nullopt};
+    const Report report = runReporter(request, u"random");
+    Args expected{request.program};
     expected.insert(expected.end(), arguments.begin(), arguments.end());
     ASSERT_EQ(report.crtArgv, expected) << "round " << round << ": " << show(report.commandLine);
     ASSERT_EQ(report.shellArgv, expected) << "round " << round << ": " << show(report.commandLine);
@@ -138,7 +138,7 @@ TEST(StartProcessTest, SystemFailures) {
   CloseHandle(file);
   const struct {
     const char* name;
-    ProcessSpec spec;
+    ProcessSpec request;
     DWORD code;
   } cases[] = {
       {"missing program", {test::workFolder() + u"\\missing.exe", {}, std::nullopt}, ERROR_FILE_NOT_FOUND},
@@ -149,7 +149,7 @@ TEST(StartProcessTest, SystemFailures) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto started = startProcess(c.spec);
+    auto started = startProcess(c.request);
     ASSERT_FALSE(started.has_value());
     EXPECT_EQ(started.error(), Error::system(c.code));
   }

@@ -9,9 +9,9 @@
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 201;
-  qmt::ProcessSpec spec;
-  spec.program = reinterpret_cast<const char16_t*>(argv[1]);
-  auto started = qmt::startProcess(spec);
+  qmt::ProcessSpec request;
+  request.program = reinterpret_cast<const char16_t*>(argv[1]);
+  auto started = qmt::startProcess(request);
   if (!started) return 200;
   WaitForSingleObject(started->processHandle.get(), INFINITE);
   DWORD code = 202;
