@@ -49,7 +49,18 @@ done
 
 echo
 echo "=== Summary"
+passed_total=0; failed_total=0
 for preset in "${presets[@]}"; do
   printf '%-8s %-16s %s\n' "$preset" "${outcome[$preset]}" "${summary[$preset]:-}"
+  # ctest's line reads "N% tests passed, F tests failed out of T".
+  if [[ "${summary[$preset]:-}" =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    failed_total=$((failed_total + BASH_REMATCH[1]))
+    passed_total=$((passed_total + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  fi
 done
+# A preset that did not get as far as its tests counts as one failure.
+for preset in "${presets[@]}"; do
+  case "${outcome[$preset]}" in "configure failed"|"build failed") failed_total=$((failed_total + 1)) ;; esac
+done
+echo "Total: $passed_total passed, $failed_total failed"
 exit $failed
