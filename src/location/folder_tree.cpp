@@ -10,7 +10,18 @@ namespace {
 // An error of a creation attempt is harmless when the path exists as a directory after all: created by this run
 // in the walk, or by another process at the same time.
 bool existsAsDirectory(const Error& error, std::u16string_view path, FolderOperations& operations) {
-  return meansAlreadyExists(error) && operations.isDirectory(path);
+  if (!meansAlreadyExists(error)) return false;
+  const Expected<bool, Error> directory = operations.queryDirectory(path);
+  return directory && *directory;
+}
+
+// A target without a parent is never handed to the creation, so nothing else would notice that it is missing (an
+// unreachable share root): it has to exist as a directory, and the query's own error says why it does not.
+Expected<void, Error> requireDirectory(std::u16string_view target, FolderOperations& operations) {
+  const Expected<bool, Error> directory = operations.queryDirectory(target);
+  if (!directory) return unexpected(directory.error());
+  if (!*directory) return unexpected(Error::system(win_error::kAlreadyExists));
+  return {};
 }
 
 // The outward walk: the number of paths, starting with the target, that were found missing.
@@ -19,7 +30,12 @@ Expected<std::size_t, Error> countMissing(std::u16string_view target, FolderOper
   std::u16string_view current = target;
   while (!current.empty()) {
     const std::optional<std::u16string_view> parent = parentPath(current);
-    if (!parent) break;  // a root or a bare drive is never created
+    if (!parent) {  // a root or a bare drive is never created
+      if (missing > 0) break;
+      Expected<void, Error> present = requireDirectory(target, operations);
+      if (!present) return unexpected(present.error());
+      break;
+    }
     Expected<void, Error> created = operations.createDirectory(current);
     if (created) break;
     if (meansNotFound(created.error())) {

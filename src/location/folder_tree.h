@@ -15,8 +15,8 @@ class FolderOperations {
  public:
   // Creates the single directory `path` (its parent must exist already): success, or the creation's error.
   virtual Expected<void, Error> createDirectory(std::u16string_view path) = 0;
-  // Whether an existing object at `path` is a directory; false when it is not or cannot be queried.
-  virtual bool isDirectory(std::u16string_view path) = 0;
+  // Whether the object at `path` is a directory, or the error of the attribute query when it cannot be queried.
+  virtual Expected<bool, Error> queryDirectory(std::u16string_view path) = 0;
 
  protected:
   ~FolderOperations() = default;
@@ -31,7 +31,9 @@ bool meansAlreadyExists(const Error& error);
 // trying to create each path, until one is created or found to be a directory, or a root, a bare drive or the end
 // of a relative path is reached; the paths found missing on the way are then created parent first. An object that
 // exists already counts only when it is a directory. The error is that of the directory whose creation failed.
-// Folders created before a failure stay. An empty target needs nothing.
+// A target that has no parent itself (a share root such as \\nas\programme, a drive root) is never created: it
+// must be a directory already, else the error is the attribute query's, or ERROR_ALREADY_EXISTS for an object
+// that is not a directory. Folders created before a failure stay. An empty target needs nothing.
 Expected<void, Error> createFolderTree(std::u16string_view target, FolderOperations& operations);
 
 // The first `count` paths of the outward walk from `target` (the target itself, then its parents), as views into

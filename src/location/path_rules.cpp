@@ -13,6 +13,16 @@ bool isDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' &
 
 bool isBareDrive(std::u16string_view s) { return s.size() == 2 && isDriveLetter(s[0]) && s[1] == u':'; }
 
+// Two leading separators, in any mix: the system reads //server/share and \\server\share alike.
+bool beginsWithTwoSeparators(std::u16string_view s) {
+  return s.size() >= 2 && isSeparator(s[0], false) && isSeparator(s[1], false);
+}
+
+// A local device path (\\.\, or //./ and other mixes of separators).
+bool beginsAsDevice(std::u16string_view s) {
+  return beginsWithTwoSeparators(s) && s.size() >= 4 && s[2] == u'.' && isSeparator(s[3], false);
+}
+
 // The leading part of a path that names a volume or device rather than a folder in it, and whether the path is in
 // extended-length form.
 struct PathPrefix {
@@ -50,8 +60,8 @@ PathPrefix parsePrefix(std::u16string_view path) {
     }
     return {start + componentLength(path, start, true), true};
   }
-  if (path.starts_with(u"\\\\.\\")) return {4 + componentLength(path, 4, false), false};
-  if (path.starts_with(u"\\\\")) {
+  if (beginsAsDevice(path)) return {4 + componentLength(path, 4, false), false};
+  if (beginsWithTwoSeparators(path)) {
     const ServerShare share = serverAndShare(path, 2, false);
     return {share.complete ? 2 + share.length : 0, false};
   }

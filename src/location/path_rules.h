@@ -17,7 +17,9 @@ std::u16string joinPath(std::u16string_view base, std::u16string_view name);
 // The parent of `path`: a prefix of it without its last component, trailing separators and "." components
 // disregarded. nullopt when the path has no parent: the empty path, a drive root (C:\), a share root
 // (\\server\share\), a lone root (\) and a bare drive (C:). A single relative name has the empty path as parent.
-// In extended-length form only the backslash separates and "." is an ordinary name, as the system takes it there.
+// Outside the extended-length form a slash separates as a backslash does, in drive and share roots too
+// (//server/share/); in that form only the backslash separates and "." is an ordinary name, as the system takes
+// it there.
 std::optional<std::u16string_view> parentPath(std::u16string_view path);
 
 }  // namespace qmt

@@ -25,9 +25,15 @@ Expected<void, Error> createOneDirectory(std::u16string_view path, CreateDirecto
   return unexpected(Error::system(GetLastError()));
 }
 
-bool isDirectory(std::u16string_view path) {
+Expected<bool, Error> queryDirectory(std::u16string_view path) {
   Expected<FileAttributes, Error> attributes = queryAttributes(path);
-  return attributes && describesDirectory(*attributes);
+  if (!attributes) return unexpected(attributes.error());
+  return describesDirectory(*attributes);
+}
+
+bool isDirectory(std::u16string_view path) {
+  const Expected<bool, Error> directory = queryDirectory(path);
+  return directory && *directory;
 }
 
 }  // namespace qmt

@@ -21,14 +21,17 @@ using CreateDirectoryCall = BOOL(WINAPI*)(LPCWSTR path, LPSECURITY_ATTRIBUTES se
 Expected<void, Error> createOneDirectory(std::u16string_view path, CreateDirectoryCall call = &::CreateDirectoryW);
 
 // Whether the object at `path` is a directory: queryAttributes (links followed) succeeds, the directory attribute
-// is set and it is not a name-surrogate reparse point. A failed query gives false; its error is discarded.
+// is set and it is not a name-surrogate reparse point; the query's error when it fails.
+Expected<bool, Error> queryDirectory(std::u16string_view path);
+
+// queryDirectory with a failed query taken as false, its error discarded.
 bool isDirectory(std::u16string_view path);
 
 class SystemFolderOperations final : public FolderOperations {
  public:
   explicit SystemFolderOperations(CreateDirectoryCall call = &::CreateDirectoryW) : call_(call) {}
   Expected<void, Error> createDirectory(std::u16string_view path) override { return createOneDirectory(path, call_); }
-  bool isDirectory(std::u16string_view path) override { return qmt::isDirectory(path); }
+  Expected<bool, Error> queryDirectory(std::u16string_view path) override { return qmt::queryDirectory(path); }
 
  private:
   CreateDirectoryCall call_;

@@ -22,6 +22,7 @@ class FakeFolders final : public FolderOperations {
   std::set<std::u16string> roots;                 // always present, parent of the top level
   std::map<std::u16string, std::vector<std::optional<std::uint32_t>>> scripted;  // per path: code, or nullopt = ok
   std::map<std::u16string, std::u16string> appearBefore;  // another process creates the key right after the value
+  std::map<std::u16string, std::uint32_t> queryErrors;     // paths whose attribute query fails with this code
   std::vector<std::u16string> createCalls;
   std::vector<std::u16string> directoryQueries;
 
@@ -49,9 +50,11 @@ class FakeFolders final : public FolderOperations {
     return {};
   }
 
-  bool isDirectory(std::u16string_view view) override {
-    directoryQueries.emplace_back(view);
-    return folders.count(std::u16string(view)) > 0 || roots.count(std::u16string(view)) > 0;
+  Expected<bool, Error> queryDirectory(std::u16string_view view) override {
+    const std::u16string path(view);
+    directoryQueries.push_back(path);
+    if (queryErrors.count(path)) return unexpected(Error::system(queryErrors[path]));
+    return folders.count(path) > 0 || roots.count(path) > 0;
   }
 };
 
@@ -86,20 +89,67 @@ TEST(FolderTreeTest, RootsAndBareDrivesAreNeverCreated) {
   const struct {
     const char16_t* target;
     Calls calls;
+    Calls queries;
   } cases[] = {
-      {u"E:\\programme", {"E:\\programme"}},
-      {u"E:programme", {"E:programme"}},
-      {u"E:\\", {}},
-      {u"E:", {}},
-      {u"\\", {}},
-      {u"", {}},
+      {u"E:\\programme", {"E:\\programme"}, {}},
+      {u"E:programme", {"E:programme"}, {}},
+      {u"E:\\", {}, {"E:\\"}},
+      {u"E:", {}, {"E:"}},
+      {u"\\", {}, {"\\"}},
+      {u"", {}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(show(c.target));
     FakeFolders fs;
+    fs.roots = {u"E:\\", u"E:", u"\\"};
     for (const char16_t* answer : {u"E:\\programme", u"E:programme"}) fs.scripted[answer] = {std::nullopt};
     EXPECT_TRUE(createFolderTree(c.target, fs));
     EXPECT_EQ(shown(fs.createCalls), c.calls);
+    EXPECT_EQ(shown(fs.directoryQueries), c.queries);
+  }
+}
+
+TEST(FolderTreeTest, TargetWithoutParentMustAlreadyBeADirectory) {
+  // Share roots, with either separator, are only queried: the query's error, or 183 for a file, is the failure.
+  const struct {
+    const char16_t* target;
+    std::optional<std::uint32_t> queryError;
+    bool isDirectory;
+    std::optional<Error> error;
+  } cases[] = {
+      {u"\\\\nas\\programme", 53, false, Error::system(53)},
+      {u"//nas/programme", 53, false, Error::system(53)},
+      {u"/\\nas/programme\\", 67, false, Error::system(67)},
+      {u"\\\\?\\UNC\\nas\\programme", 3, false, Error::system(3)},
+      {u"//nas/share", std::nullopt, true, std::nullopt},
+      {u"\\\\nas\\share\\", std::nullopt, false, Error::system(183)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(show(c.target));
+    FakeFolders fs;
+    if (c.queryError) fs.queryErrors[c.target] = *c.queryError;
+    if (c.isDirectory) fs.roots.insert(c.target);
+    Expected<void, Error> result = createFolderTree(c.target, fs);
+    EXPECT_EQ(result.has_value(), !c.error.has_value());
+    if (c.error && !result) {
+      EXPECT_EQ(result.error(), *c.error);
+    }
+    EXPECT_TRUE(fs.createCalls.empty());
+    EXPECT_EQ(shown(fs.directoryQueries), Calls{show(c.target)});
+  }
+}
+
+TEST(FolderTreeTest, ShareRootWrittenWithSlashesIsNeverCreated) {
+  // The folder below an unreachable share is missing; the walk stops at the share root instead of creating it.
+  for (const char16_t* target : {u"//nas/share/programme", u"\\\\nas/share\\programme", u"/\\nas\\share/programme"}) {
+    SCOPED_TRACE(show(target));
+    FakeFolders fs;
+    fs.scripted[target] = {67, 67};
+    Expected<void, Error> result = createFolderTree(target, fs);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), Error::system(67));
+    EXPECT_EQ(shown(fs.createCalls), (Calls{show(target), show(target)}));
+    EXPECT_TRUE(fs.directoryQueries.empty());
   }
 }
 
@@ -174,7 +224,7 @@ TEST(FolderTreeTest, NonSystemErrorEndsTheWalk) {
       ++calls;
       return unexpected(Error::of(ErrorKind::NulInPath));
     }
-    bool isDirectory(std::u16string_view) override { return true; }
+    Expected<bool, Error> queryDirectory(std::u16string_view) override { return true; }
   } rejecting;
   const std::u16string target{u'C', u':', u'\\', u'a', u'\0', u'b'};
   Expected<void, Error> result = createFolderTree(target, rejecting);

@@ -24,6 +24,9 @@ TEST(PathRulesTest, JoinPath) {
       {u"1:", u"programme", u"1:\\programme"},  // not a drive letter
       {u"rel", u"programme", u"rel\\programme"},
       {u"\\\\server\\share", u"x", u"\\\\server\\share\\x"},
+      {u"//server/share", u"x", u"//server/share\\x"},
+      {u"//server/share/", u"x", u"//server/share/x"},
+      {u"E:/", u"programme", u"E:/programme"},
       {u"C:\\Users\\u\\AppData\\Local", u"Programs", u"C:\\Users\\u\\AppData\\Local\\Programs"},
       // Extended-length form: rebuilt with single backslashes; a slash is part of a name there.
       {u"\\\\?\\C:\\a\\\\b\\", u"x", u"\\\\?\\C:\\a\\b\\x"},
@@ -79,6 +82,16 @@ TEST(PathRulesTest, ParentPath) {
       {u"\\\\srv\\share\\", none},
       {u"\\\\srv\\share", none},
       {u"\\\\.\\pipe\\x", u"\\\\.\\pipe\\"},
+      // Share and device roots with slashes, in any mix.
+      {u"//srv/share/a", u"//srv/share/"},
+      {u"//srv/share/a/b//", u"//srv/share/a"},
+      {u"//srv/share/", none},
+      {u"//srv/share", none},
+      {u"\\/srv\\share/a", u"\\/srv\\share/"},
+      {u"/\\srv/share", none},
+      {u"//nas\\programme", none},
+      {u"//./pipe/x", u"//./pipe/"},
+      {u"C:/a", u"C:/"},
       {u"\\\\?\\C:\\a\\b", u"\\\\?\\C:\\a"},
       {u"\\\\?\\C:\\a", u"\\\\?\\C:\\"},
       {u"\\\\?\\C:\\", none},
@@ -86,6 +99,9 @@ TEST(PathRulesTest, ParentPath) {
       {u"\\\\?\\C:\\a\\.", u"\\\\?\\C:\\a"},
       {u"\\\\?\\UNC\\srv\\share\\a", u"\\\\?\\UNC\\srv\\share\\"},
       {u"\\\\?\\UNC\\srv\\share", none},
+      // In extended-length form a slash is part of a name: "srv/share" is the server, "a" the share.
+      {u"\\\\?\\UNC\\srv/share\\a", none},
+      {u"\\\\?\\UNC\\srv/share\\a\\b", u"\\\\?\\UNC\\srv/share\\a\\"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(show(c.path));
