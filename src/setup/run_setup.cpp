@@ -10,6 +10,7 @@
 #include "placement/place_file.h"
 #include "runtime/text.h"
 #include "setup/report_failure.h"
+#include "setup/session_lock.h"
 
 namespace qmt {
 namespace {
@@ -45,6 +46,8 @@ Expected<void, SetupFailure> installAndStart() {
 }  // namespace
 
 void runSetup() {
+  // Held to the very end, the failure box included, so that a second setup starts only when this one is done.
+  const SessionLock session = acquireSessionLock();
   Expected<void, SetupFailure> outcome = installAndStart();
   if (!outcome) reportFailure(outcome.error());
 }
