@@ -26,9 +26,9 @@ struct StartedProcess {
 };
 
 // Starts `request.program` with its arguments and working directory, the caller's environment and inheritable
-// duplicates of the caller's standard handles (STARTF_USESTDHANDLES when it has at least one; otherwise Windows'
-// defaults). Does not wait for the process. A batch file is refused with ERROR_BAD_EXE_FORMAT: its arguments
-// would be interpreted by the command interpreter, whose quoting rules differ from the ones written here.
+// duplicates of the caller's usable standard handles (STARTF_USESTDHANDLES when it has at least one; otherwise
+// Windows' defaults). Does not wait for the process. A batch file is refused with ERROR_BAD_EXE_FORMAT: its
+// arguments would be interpreted by the command interpreter, whose quoting rules differ from the ones written here.
 // Fails with ErrorKind::NoFileName, NulInPath or NulInData for unusable input (before any handle is made), or
 // with the system error of GetFullPathNameW, DuplicateHandle or CreateProcessW. After a failure no process
 // exists and nothing made here is left open.

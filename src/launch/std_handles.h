@@ -13,8 +13,9 @@ using DuplicateHandleCall = decltype(&::DuplicateHandle);
 
 // An inheritable duplicate, with the same access, of the standard handle `which` (STD_INPUT_HANDLE,
 // STD_OUTPUT_HANDLE or STD_ERROR_HANDLE). A caller without that handle (GetStdHandle gives NULL or
-// INVALID_HANDLE_VALUE) gets an empty UniqueHandle; that is not an error. A failed duplication fails with its
-// system error. `duplicate` is the DuplicateHandle to call (replaceable for tests).
+// INVALID_HANDLE_VALUE) gets an empty UniqueHandle; that is not an error. So does a handle value that names no
+// object (duplication fails with ERROR_INVALID_HANDLE). Any other failed duplication fails with its system
+// error. `duplicate` is the DuplicateHandle to call (replaceable for tests).
 Expected<UniqueHandle, Error> inheritableStdHandle(DWORD which, DuplicateHandleCall duplicate = &::DuplicateHandle);
 
 }  // namespace qmt

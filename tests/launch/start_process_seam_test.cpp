@@ -75,18 +75,22 @@ BOOL WINAPI recordingCreateProcess(LPCWSTR applicationName, LPWSTR commandLine, 
   return TRUE;
 }
 
-// Duplicates made through the replacement DuplicateHandle; the call numbered `failAt` (from 1) fails instead.
+// Duplicates made through the replacement DuplicateHandle; the call numbered `failAt` (from 1), and every call
+// whose bit (1 << number) is in `failMask`, fails instead with `failError`.
 struct DuplicateCalls {
   int count = 0;
   int failAt = 0;
+  unsigned failMask = 0;
+  DWORD failError = ERROR_NOT_ENOUGH_QUOTA;
   std::vector<HANDLE> made;
 };
 DuplicateCalls duplicates;
 
 BOOL WINAPI recordingDuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, LPHANDLE target,
                                      DWORD access, BOOL inherit, DWORD options) {
-  if (++duplicates.count == duplicates.failAt) {
-    SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+  ++duplicates.count;
+  if (duplicates.count == duplicates.failAt || (duplicates.failMask & (1u << duplicates.count)) != 0) {
+    SetLastError(duplicates.failError);
     return FALSE;
   }
   const BOOL ok = DuplicateHandle(sourceProcess, source, targetProcess, target, access, inherit, options);
@@ -232,6 +236,50 @@ TEST_F(StartProcessThroughSeamTest, DuplicateFailureClosesEarlierDuplicatesAndCr
     EXPECT_EQ(duplicates.made.size(), std::size_t(failAt - 1));
     for (HANDLE duplicate : duplicates.made) EXPECT_FALSE(isOpen(duplicate));
     EXPECT_FALSE(lockIsHeld());
+  }
+}
+
+// A standard handle that names no object fails to duplicate with ERROR_INVALID_HANDLE: it is passed on as missing
+// and the start goes on. Any other duplication error still ends the start. (Wine hands a child no such handle, so
+// the failure comes through the seam.)
+TEST_F(StartProcessThroughSeamTest, InvalidStdHandleCountsAsMissingThroughSeam) {
+  const struct {
+    const char* name;
+    unsigned failMask;  // bit 1 input, 2 output, 3 error
+    DWORD error;
+    bool started;
+    std::array<bool, 3> passed;
+  } cases[] = {
+      {"output invalid", 1u << 2, ERROR_INVALID_HANDLE, true, {true, false, true}},
+      {"input and error invalid", (1u << 1) | (1u << 3), ERROR_INVALID_HANDLE, true, {false, true, false}},
+      {"all three invalid", (1u << 1) | (1u << 2) | (1u << 3), ERROR_INVALID_HANDLE, true, {false, false, false}},
+      {"output denied", 1u << 2, ERROR_ACCESS_DENIED, false, {}},
+      {"output not supported", 1u << 2, ERROR_NOT_SUPPORTED, false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    created = {};
+    duplicates = {};
+    duplicates.failMask = c.failMask;
+    duplicates.failError = c.error;
+    setStdHandles(file_, file_, file_);
+    auto started = startProcessWith(request(), kRecording);
+    ASSERT_EQ(started.has_value(), c.started);
+    EXPECT_FALSE(lockIsHeld());
+    for (HANDLE duplicate : duplicates.made) EXPECT_FALSE(isOpen(duplicate));
+    if (!c.started) {
+      EXPECT_EQ(started.error(), Error::system(c.error));
+      EXPECT_EQ(created.count, 0);
+      continue;
+    }
+    const STARTUPINFOW& s = created.startup;
+    const HANDLE passed[3] = {s.hStdInput, s.hStdOutput, s.hStdError};
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(passed[i] != nullptr, c.passed[i]) << i;
+      EXPECT_EQ(created.inheritable[i], c.passed[i]) << i;
+    }
+    const bool any = c.passed[0] || c.passed[1] || c.passed[2];
+    EXPECT_EQ(s.dwFlags, any ? DWORD(STARTF_USESTDHANDLES) : 0u);
   }
 }
 
