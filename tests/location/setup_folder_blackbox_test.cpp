@@ -45,6 +45,27 @@ TEST(SetupFolderTest, EmptyDataMeansProgrammeInTheWorkingFolder) {
   EXPECT_EQ(listFolder(folder), std::vector<std::wstring>{L"programme\\"});
 }
 
+// The error of opening `path` for its attributes, as the setup's query does (no data access, folders too); 0
+// when it opens.
+DWORD attributeError(const wchar_t* path) {
+  HANDLE handle = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(handle);
+  return 0;
+}
+
+TEST(SetupFolderTest, ShareRootThatIsNotThereShowsTheFolderBox) {
+  // QMT_DATA=\\nas: the target \\nas\programme is a share root, which is never created; it is not there, so the
+  // folder step fails with the attribute query's error before anything is unpacked.
+  const std::wstring folder = scratchFolder();
+  const DWORD error = attributeError(L"\\\\nas\\programme");
+  ASSERT_NE(error, 0u) << "a share \\\\nas\\programme exists here";
+  SetupOutcome outcome = runWith({setVariable(L"QMT_DATA", L"\\\\nas")}, folder);
+  EXPECT_EQ(outcome.boxText, folderBox(error));
+  EXPECT_TRUE(listFolder(folder).empty());
+}
+
 TEST(SetupFolderTest, FailuresShowTheFolderBox) {
   const std::wstring folder = scratchFolder();
   ASSERT_TRUE(CreateDirectoryW((folder + L"\\Programs").c_str(), nullptr));

@@ -244,6 +244,35 @@ TEST_F(TargetFolderTest, LongPathIsCreatedInExtendedForm) {
   EXPECT_EQ(recorded.back().path, u"\\\\?\\" + *target);
 }
 
+TEST_F(TargetFolderTest, ShareRootsAreQueriedAndNeverCreated) {
+  // QMT_DATA=\\nas makes the share root \\nas\programme the target: it cannot be created, so it must exist, and
+  // the attribute query's error is the failure. Below a share root, the root itself is never created either.
+  const struct {
+    std::u16string data, target;
+  } cases[] = {
+      {u"\\\\nas", u"\\\\nas\\programme"},
+      {u"//nas", u"//nas\\programme"},
+      {u"\\\\?\\UNC\\nas", u"\\\\?\\UNC\\nas\\programme"},
+      {u"//nas/share", u"//nas/share\\programme"},
+      {u"/\\nas\\share/", u"/\\nas\\share/programme"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(show(c.data));
+    recorded.clear();
+    setVariable(u"QMT_DATA", c.data);
+    Expected<std::u16string, SetupFailure> target = prepareRecorded();
+    ASSERT_FALSE(target);
+    for (const auto& path : recordedPaths()) EXPECT_EQ(path, c.target);
+    if (recorded.empty()) {
+      const Expected<bool, Error> queried = queryDirectory(c.target);
+      ASSERT_FALSE(queried);
+      EXPECT_EQ(target.error().text, folderFailure(queried.error().code));
+    } else {
+      EXPECT_EQ(target.error().text, folderFailure(recorded.back().error));
+    }
+  }
+}
+
 TEST_F(TargetFolderTest, RelativeAndEmptyDataFollowTheCurrentFolder) {
   const struct {
     const char* name;
