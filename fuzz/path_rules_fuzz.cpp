@@ -128,7 +128,8 @@ void checkJoin(u16string_view base, u16string_view name) {
 
 // A stand-in for GetFullPathNameW: separators become backslashes; rooted paths go to drive Z:, paths relative to
 // a drive letter to that drive's root and other relative ones to the folder Z:\work; paths with two leading
-// separators stay server or device paths. It fails for paths beginning with "!" so that its error is seen to pass through.
+// separators stay server or device paths. It fails for paths beginning with "!", so that its error is seen to
+// pass through.
 struct ModelResolver {
   bool called = false;
   qmt::Expected<u16string, qmt::Error> operator()(const u16string& path) {
