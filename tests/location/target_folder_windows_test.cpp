@@ -18,6 +18,7 @@
 #include "runtime/text.h"
 #include "runtime/wide.h"
 #include "setup/failure.h"
+#include "under_wine.h"
 
 namespace qmt {
 namespace {
@@ -100,10 +101,6 @@ std::u16string moduleFolder() {
   const DWORD n = GetModuleFileNameW(nullptr, wide(path.data()), static_cast<DWORD>(path.size()));
   path.resize(n);
   return path.substr(0, path.rfind(u'\\'));
-}
-
-bool runningUnderWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 std::wstring w(const std::u16string& s) { return std::wstring(wide(s)); }
@@ -224,7 +221,7 @@ TEST_F(TargetFolderTest, MissingDriveReportsTheOutermostFolder) {
   // The drive root itself is never handed to CreateDirectoryW; the error is that of Q:\data.
   EXPECT_EQ(target.error().text, folderFailure(recorded.back().error));
   // Wine reports a folder directly below a missing drive's root as a missing file, Windows as a missing path.
-  EXPECT_EQ(recorded.back().error, runningUnderWine() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(recorded.back().error, test::underWine() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(TargetFolderTest, LongPathIsCreatedInExtendedForm) {
@@ -282,7 +279,7 @@ TEST_F(TargetFolderTest, RelativeAndEmptyDataFollowTheCurrentFolder) {
       {"empty", u"", u"programme", u"programme"},
       {"relative", u"rel\\data", u"rel\\data\\programme", u"rel\\data\\programme"},
       {"dot", u".\\dot", u".\\dot\\programme", u"dot\\programme"},
-      {"bare drive of the current folder", u"Z:", u"Z:programme", u"programme"},
+      {"bare drive of the current folder", scratch_.substr(0, 2), scratch_.substr(0, 2) + u"programme", u"programme"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -311,7 +308,7 @@ TEST_F(TargetFolderTest, UnpairedSurrogateReachesCreateDirectoryUnchanged) {
   ASSERT_GE(recorded.size(), 2u);
   EXPECT_EQ(recorded[0].path, expected);
   EXPECT_EQ(recorded[1].path, odd);
-  if (runningUnderWine()) {
+  if (test::underWine()) {
     // Wine cannot make such a name; the units still arrived exactly, and its error is reported.
     ASSERT_FALSE(target);
     EXPECT_EQ(recorded.back().error, ERROR_FILE_NOT_FOUND);
@@ -341,6 +338,11 @@ TEST_F(TargetFolderTest, NulInThePathFailsBeforeAnySystemCall) {
 TEST_F(TargetFolderTest, HugeValueEndsWithAnError) {
   const std::u16string data = scratch_ + u"\\" + std::u16string(40000 - scratch_.size() - 1, u'x');
   ASSERT_EQ(data.size(), 40000u);
+  if (!test::underWine()) {
+    // Windows documents at most 32767 units for one variable and refuses the value; Wine keeps its first 32766.
+    EXPECT_FALSE(SetEnvironmentVariableW(L"QMT_DATA", wide(data)));
+    return;
+  }
   setVariable(u"QMT_DATA", data);
   const std::optional<std::u16string> held = blockValue(u"QMT_DATA");
   ASSERT_TRUE(held.has_value());
@@ -397,7 +399,7 @@ TEST_F(TargetFolderTest, IsDirectory) {
       {scratch_ + u"\\missing", false},
       {scratch_ + u"\\missing\\deeper", false},
       {scratch_ + std::u16string(1, u'\0'), false},
-      {u"Z:\\", true},
+      {scratch_.substr(0, 3), true},  // the drive root
       {deep, true},
   };
   for (const auto& c : cases) {
@@ -456,6 +458,8 @@ TEST_F(TargetFolderTest, EnvironmentRoundTripIntoAChild) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    // Windows refuses a value beyond 32767 units (see HugeValueEndsWithAnError); Wine cuts it.
+    if (c.value && c.value->size() > 32767 && !test::underWine()) continue;
     setVariable(u"QMT_DATA", c.value);
     // What the environment holds: the value itself, except that Wine cuts the 40000-unit one to 32766 units.
     const std::optional<std::u16string> held = blockValue(u"QMT_DATA");

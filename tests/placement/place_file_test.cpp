@@ -10,6 +10,7 @@
 #include "runtime/wide.h"
 #include "scoped_calls.h"
 #include "scratch_folder.h"
+#include "under_wine.h"
 
 namespace qmt {
 namespace {
@@ -113,14 +114,23 @@ TEST_F(PlaceFileTest, RunningApplicationIsMovedAsideAndReplaced) {
 }
 
 TEST_F(PlaceFileTest, LeftoverAltInUseMakesTheSwapFail) {
-  // The target is held open with full sharing (it cannot be replaced, but renamed); the leftover .alt is held
-  // without delete sharing, so it can be neither removed nor replaced.
+  // The target is held open with full sharing (MoveFileExW cannot replace it, but it can be renamed); the
+  // leftover .alt is held without delete sharing, so it can be neither removed nor replaced.
   putFile(target_, kOldBytes);
   putFile(alt_, bytesOf("earlier"));
   UniqueHandle target(CreateFileW(wide(target_), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr));
   UniqueHandle alt(CreateFileW(wide(alt_), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(target && alt);
   auto placed = placeFile(target_, kNewBytes);
+  if (!test::underWine()) {
+    // Windows replaces a target held with delete sharing through the handle-based rename with POSIX semantics
+    // (Wine does not implement it), so no swap is needed.
+    ASSERT_TRUE(placed) << placed.error().text;
+    EXPECT_EQ(fileBytes(target_), kNewBytes);
+    EXPECT_FALSE(fileExists(neu_));
+    EXPECT_EQ(fileBytes(alt_), bytesOf("earlier"));
+    return;
+  }
   ASSERT_FALSE(placed);
   EXPECT_EQ(placed.error().text, std::string(message::kNotSwapped) + describeError(Error::system(ERROR_ACCESS_DENIED)));
   EXPECT_TRUE(placed.error().text.starts_with("Die alte Version ließ sich nicht austauschen: "));

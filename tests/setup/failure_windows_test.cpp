@@ -1,6 +1,6 @@
-// Failure texts and their display, under Wine. Wine's system messages are short English texts and its ntdll has no
-// message table, so the NT branch shows the lookup-failed form here; the texts Windows itself would give are
-// covered by the composition tests.
+// Failure texts and their display. The system's texts differ: Wine's are short English texts and its ntdll has
+// no message table, so the NT branch shows the lookup-failed form there; Windows gives its documented texts (in
+// its display language) and finds NT texts in ntdll. The composition itself is covered by the portable tests.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,31 +10,40 @@
 
 #include "setup/failure.h"
 #include "setup/report_failure.h"
+#include "under_wine.h"
 
 namespace qmt {
 namespace {
 
-TEST(FormatSystemErrorTest, SystemCodesUnderWine) {
+TEST(FormatSystemErrorTest, SystemCodes) {
+  const bool wine = test::underWine();
+  if (!wine && PRIMARYLANGID(GetUserDefaultUILanguage()) != LANG_ENGLISH) {
+    GTEST_SKIP() << "the expected Windows texts are those of an English display language";
+  }
   const struct {
     std::int32_t code;
-    std::string expected;
+    std::string wine, windows;
   } cases[] = {
-      {2, "File not found. (os error 2)"},
-      {5, "Access denied. (os error 5)"},
-      {183, "File already exists. (os error 183)"},
+      {2, "File not found. (os error 2)", "The system cannot find the file specified. (os error 2)"},
+      {5, "Access denied. (os error 5)", "Access is denied. (os error 5)"},
+      {183, "File already exists. (os error 183)",
+       "Cannot create a file when that file already exists. (os error 183)"},
       // No message for the code: the lookup's own error (ERROR_MR_MID_NOT_FOUND) is named.
-      {74565, "OS Error 74565 (FormatMessageW() returned error 317) (os error 74565)"},
+      {74565, "OS Error 74565 (FormatMessageW() returned error 317) (os error 74565)",
+       "OS Error 74565 (FormatMessageW() returned error 317) (os error 74565)"},
       // An NT code is looked up in NTDLL.DLL without its facility bit (the number shown is the one looked up);
-      // Wine's ntdll has no text for it, and the os error part keeps the code as received.
+      // Windows has the text of STATUS_OBJECT_NAME_NOT_FOUND there, Wine none. The os error part keeps the code
+      // as received.
       {static_cast<std::int32_t>(0xD0000034u),
-       "OS Error -1073741772 (FormatMessageW() returned error 317) (os error -805306316)"},
+       "OS Error -1073741772 (FormatMessageW() returned error 317) (os error -805306316)",
+       "Object Name not found. (os error -805306316)"},
   };
-  for (const auto& c : cases) EXPECT_EQ(formatSystemError(c.code), c.expected) << c.code;
+  for (const auto& c : cases) EXPECT_EQ(formatSystemError(c.code), wine ? c.wine : c.windows) << c.code;
 }
 
 TEST(PrefixedFailureTest, PrefixIsFollowedDirectlyByTheDescription) {
   EXPECT_EQ(prefixedFailure(message::kFolderNotCreated, Error::system(5)).text,
-            "Der Programmordner konnte nicht angelegt werden: Access denied. (os error 5)");
+            "Der Programmordner konnte nicht angelegt werden: " + formatSystemError(5));
   EXPECT_EQ(prefixedFailure(message::kNotUnpacked, Error::of(ErrorKind::WriteZero)).text,
             "Quillmart konnte nicht entpackt werden: failed to write whole buffer");
   EXPECT_EQ(prefixedFailure(message::kNotSwapped, Error::of(ErrorKind::OutOfMemory)).text,

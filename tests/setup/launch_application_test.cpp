@@ -43,7 +43,7 @@ TEST(LaunchApplicationTest, MissingOrUnusableApplicationIsReportedWithTheSystems
     std::string expected;
   } cases[] = {
       {"vanished after placement", u16(folder) + u"\\Quillmart.exe", u16(folder),
-       "Quillmart konnte nicht gestartet werden: File not found. (os error 2)"},
+       "Quillmart konnte nicht gestartet werden: " + formatSystemError(2)},
       {"working folder gone", u16(windowsPathOf(QMT_DEMO_APP)), u16(folder) + u"\\gone",
        "Quillmart konnte nicht gestartet werden: " + formatSystemError(267)},
   };
