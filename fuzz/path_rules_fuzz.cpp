@@ -195,9 +195,11 @@ void checkSystemForm(const u16string& path, bool preferVerbatim) {
     expected = *full;
   }
   require(*result == expected, "the extended-length form is the full path with its documented prefix");
-  // Device paths (\\.\...) keep their own shape; every other relative or over-long path ends up absolute.
+  // Full paths of devices (\\.\, \\?\, \??\) keep their own shape; every other relative or over-long path ends
+  // up as an absolute drive or server path in extended-length form.
+  const bool device = full->starts_with(u"\\\\.\\") || full->starts_with(kVerbatim) || full->starts_with(u"\\??\\");
   const bool relative = !isSlashOrBackslash(path[0]);
-  if ((relative || path.size() + 1 >= qmt::kLegacyPathLimit) && !full->starts_with(u"\\\\.\\")) {
+  if ((relative || path.size() + 1 >= qmt::kLegacyPathLimit) && !device) {
     require(isExtendedAbsolute(*result), "a relative or over-long path becomes an absolute extended-length path");
   }
 }
