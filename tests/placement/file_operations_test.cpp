@@ -157,11 +157,11 @@ TEST_F(FileOperationsTest, HoldsExactlyOpensLikeTheReadAndReadsOnlyWhenTheSizeMa
     gOpens.push_back({access, share, disposition, flags});
     return CreateFileW(name, access, share, sa, disposition, flags, templ);
   };
-  const Bytes content = pattern(150000);
-  Bytes shorter = content;
-  shorter.pop_back();
+  constexpr std::size_t kSize = 150000;
+  const Bytes content = pattern(kSize);
+  const Bytes shorter = pattern(kSize - 1);
   Bytes changed = content;
-  changed.back() ^= 0x01;
+  changed[kSize - 1] ^= 0x01;
   struct Case {
     const char* name;
     Bytes file;
