@@ -26,16 +26,16 @@ std::size_t roundedToGranule(std::size_t size, std::size_t length) {
   return (size + kReservationGranule - 1) / kReservationGranule * kReservationGranule;
 }
 
-// Room for growth when the system grants it; otherwise just `length` (as when the address space is limited).
+// Room for four doublings, or for the length alone when sixteen times it is beyond any address. Address space that
+// cannot be had is exhausted memory.
 Reservation reserveFor(std::size_t length) {
-  const std::size_t exact = roundedToGranule(length == 0 ? 1 : length, length);
-  const std::size_t generous = exact > std::numeric_limits<std::size_t>::max() / kReservedGrowth
-                                   ? exact
-                                   : roundedToGranule((length == 0 ? 1 : length) * kReservedGrowth, length);
-  for (std::size_t size : {generous, exact}) {
-    if (void* base = reserveAddressSpace(size)) return {static_cast<std::uint8_t*>(base), size};
-  }
-  allocationFailed(length);
+  const std::size_t least = length == 0 ? 1 : length;
+  const std::size_t wanted =
+      least > std::numeric_limits<std::size_t>::max() / kReservedGrowth ? least : least * kReservedGrowth;
+  const std::size_t size = roundedToGranule(wanted, length);
+  void* base = reserveAddressSpace(size);
+  if (base == nullptr) allocationFailed(length);
+  return {static_cast<std::uint8_t*>(base), size};
 }
 
 }  // namespace

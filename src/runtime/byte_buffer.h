@@ -27,7 +27,7 @@ class ByteBuffer {
   // A buffer of `length` zero bytes at the start of an address range reserved for 16 times that length, with
   // memory committed for exactly its capacity. Growth commits more of the range in place and moves the bytes only
   // when the range is used up (into a range reserved for 16 times the new capacity); the zero bytes are pages
-  // fresh from the system, never written here. When so much cannot be reserved, the range is just the capacity.
+  // fresh from the system, never written here.
   static ByteBuffer zeroedInReservedSpace(std::size_t length);
 
   std::uint8_t* data() { return data_; }
