@@ -64,7 +64,9 @@ Expected<ByteBuffer, SetupFailure> unpack(std::span<const std::uint8_t> compress
   UnpackStats& counts = stats != nullptr ? *stats : local;
   counts = UnpackStats{};
 
-  ByteBuffer output = ByteBuffer::zeroed(doubled(compressed.size()));
+  // In reserved space, so that each doubling stays in place; its zero bytes come from fresh pages rather than a
+  // fill, and pages that inflate never reaches are never touched.
+  ByteBuffer output = ByteBuffer::zeroedInReservedSpace(doubled(compressed.size()));
   std::size_t produced = 0;
   std::size_t consumed = 0;
   Inflater inflater;
@@ -96,8 +98,10 @@ Expected<ByteBuffer, SetupFailure> unpack(std::span<const std::uint8_t> compress
     // doubling cannot enlarge) fails instead of looping.
     if (consumed == compressed.size()) break;
     if (produced == output.size()) {
+      const std::uint8_t* before = output.data();
       output.resizeZeroed(doubled(output.size()));
       ++counts.growths;
+      if (output.data() != before) ++counts.moves;
       continue;
     }
     // A pass capped below the remaining input or space: go on while it makes progress.

@@ -43,6 +43,11 @@ bool isPresent(std::u16string_view path);
 // whole file plus one 32-byte probe).
 Expected<ByteBuffer, Error> readWholeFile(std::u16string_view path);
 
+// Whether the file at `path` holds exactly `content`: opened and sized as readWholeFile opens and sizes it, then
+// decided by the size alone when it differs, otherwise read in pieces and compared up to the file's end
+// (compareInPieces). Fails with the open's error, a read error, or ErrorKind::OutOfMemory.
+Expected<bool, Error> holdsExactly(std::u16string_view path, std::span<const std::uint8_t> content);
+
 // Creates or truncates the file at `path` and writes all of `content`; nothing is flushed.
 Expected<void, Error> writeWholeFile(std::u16string_view path, std::span<const std::uint8_t> content);
 

@@ -17,7 +17,7 @@ std::string_view prefixOf(PlacementStep step) {
 
 const PlacementOperations& fileAccessOperations() {
   static const PlacementOperations operations{
-      [](std::u16string_view path) { return readWholeFile(path); },
+      [](std::u16string_view path, std::span<const std::uint8_t> content) { return holdsExactly(path, content); },
       [](std::u16string_view path, std::span<const std::uint8_t> content) { return writeWholeFile(path, content); },
       [](std::u16string_view path) { return isPresent(path); },
       [](std::u16string_view from, std::u16string_view to) { return renameFile(from, to); },

@@ -1,7 +1,5 @@
 #include "placement/place_file_steps.h"
 
-#include <algorithm>
-
 #include "placement/version_names.h"
 
 namespace qmt {
@@ -10,9 +8,8 @@ namespace {
 // Whether the file at the target already holds exactly `content`; a file that cannot be read counts as different.
 bool holdsContent(const PlacementOperations& operations, std::u16string_view targetPath,
                   std::span<const std::uint8_t> content) {
-  auto existing = operations.readWholeFile(targetPath);
-  if (!existing) return false;
-  return existing->size() == content.size() && std::equal(content.begin(), content.end(), existing->data());
+  auto same = operations.holdsExactly(targetPath, content);
+  return same && *same;
 }
 
 Expected<void, PlacementError> failure(PlacementStep step, Error error) {

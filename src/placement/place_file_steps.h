@@ -8,7 +8,6 @@
 #include <span>
 #include <string_view>
 
-#include "runtime/byte_buffer.h"
 #include "runtime/error.h"
 #include "runtime/expected.h"
 
@@ -16,7 +15,7 @@ namespace qmt {
 
 // The file operations placement uses, with the contracts of the file access layer.
 struct PlacementOperations {
-  std::function<Expected<ByteBuffer, Error>(std::u16string_view path)> readWholeFile;
+  std::function<Expected<bool, Error>(std::u16string_view path, std::span<const std::uint8_t> content)> holdsExactly;
   std::function<Expected<void, Error>(std::u16string_view path, std::span<const std::uint8_t> content)>
       writeWholeFile;
   std::function<bool(std::u16string_view path)> isPresent;

@@ -1,5 +1,9 @@
 #include "fake_file_system.h"
 
+#include <algorithm>
+
+#include "placement/whole_compare.h"
+
 namespace qmt::testing {
 namespace {
 
@@ -26,14 +30,20 @@ bool FakeFileSystem::folderExists(const std::u16string& path) const { return fol
 
 PlacementOperations FakeFileSystem::operations() {
   PlacementOperations ops;
-  ops.readWholeFile = [this](std::u16string_view path) -> Expected<ByteBuffer, Error> {
+  ops.holdsExactly = [this](std::u16string_view path,
+                            std::span<const std::uint8_t> content) -> Expected<bool, Error> {
     log.push_back("read " + shortName(path));
     if (injectedFailure()) return unexpected(failError);
     auto found = files.find(std::u16string(path));
     if (found == files.end()) return unexpected(Error::system(2));
-    auto buffer = *ByteBuffer::tryWithCapacity(found->second.size());
-    buffer.append(found->second.data(), found->second.size());
-    return buffer;
+    const Bytes& bytes = found->second;
+    std::size_t position = 0;
+    return compareInPieces(bytes.size(), content, [&](std::uint8_t* buffer, std::size_t length) {
+      const std::size_t n = std::min(length, bytes.size() - position);
+      std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(position), n, buffer);
+      position += n;
+      return Expected<std::size_t, Error>(n);
+    });
   };
   ops.writeWholeFile = [this](std::u16string_view view,
                               std::span<const std::uint8_t> content) -> Expected<void, Error> {

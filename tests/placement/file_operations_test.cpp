@@ -1,5 +1,5 @@
-// readWholeFile, writeWholeFile, renameFile and removeFile on the real (Wine) file system; the branches Wine
-// cannot produce go through the replaceable system calls.
+// readWholeFile, holdsExactly, writeWholeFile, renameFile and removeFile on the real (Wine) file system; the
+// branches Wine cannot produce go through the replaceable system calls.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -142,6 +142,55 @@ TEST_F(FileOperationsTest, ReadFailures) {
   auto failed = readWholeFile(path);
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error(), Error::system(ERROR_DISK_FULL));
+}
+
+// The identical-file check opens the file exactly as the whole read does, reads nothing when the size already
+// differs, and otherwise reads pieces and one probe; a file that grows after the size query is different.
+struct Open {
+  DWORD access, share, disposition, flags;
+  friend bool operator==(const Open&, const Open&) = default;
+};
+std::vector<Open> gOpens;
+
+TEST_F(FileOperationsTest, HoldsExactlyOpensLikeTheReadAndReadsOnlyWhenTheSizeMatches) {
+  calls_->createFile = [](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+                          DWORD flags, HANDLE templ) {
+    gOpens.push_back({access, share, disposition, flags});
+    return CreateFileW(name, access, share, sa, disposition, flags, templ);
+  };
+  constexpr std::size_t kSize = 150000;
+  const Bytes content = pattern(kSize);
+  const Bytes shorter = pattern(kSize - 1);
+  Bytes changed = content;
+  changed[kSize - 1] ^= 0x01;
+  struct Case {
+    const char* name;
+    Bytes file;
+    bool grows;
+    bool same;
+    std::vector<std::size_t> asked;
+  };
+  const Case cases[] = {
+      {"identical", content, false, true, {65536, 65536, 18928, 32}},
+      {"one byte shorter", shorter, false, false, {}},
+      {"last byte differs", changed, false, false, {65536, 65536, 18928}},
+      {"grows after the size query", content, true, false, {65536, 65536, 18928, 32}},
+  };
+  const auto path = scratch_ / u"compared";
+  for (const auto& c : cases) {
+    testing::putFile(path, c.file);
+    if (c.grows) gGrowPath = path;
+    gTransfers.clear();
+    gOpens.clear();
+    auto same = holdsExactly(path, content);
+    ASSERT_TRUE(same) << c.name;
+    EXPECT_EQ(*same, c.same) << c.name;
+    EXPECT_EQ(asked(), c.asked) << c.name;
+    EXPECT_EQ(gOpens, (std::vector<Open>{{GENERIC_READ, 7, OPEN_EXISTING, 0}})) << c.name;
+  }
+  auto missing = holdsExactly(scratch_ / u"missing", content);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error(), Error::system(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(FileOperationsTest, ReadOfAFileLargerThanMemoryReportsOutOfMemory) {

@@ -153,7 +153,7 @@ TEST_F(PlaceFileTest, NewVersionThatCannotBeCreatedFailsWithTargetUnchanged) {
 // Real file operations with one call replaced: the final rename onto the target fails.
 PlacementOperations withFailingFinalRename(const std::u16string& neu, const std::u16string& target) {
   PlacementOperations ops{
-      [](std::u16string_view p) { return readWholeFile(p); },
+      [](std::u16string_view p, std::span<const std::uint8_t> c) { return holdsExactly(p, c); },
       [](std::u16string_view p, std::span<const std::uint8_t> c) { return writeWholeFile(p, c); },
       [](std::u16string_view p) { return isPresent(p); },
       nullptr,

@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "placement/whole_compare.h"
+
 namespace qmt {
 namespace {
 
@@ -115,6 +117,61 @@ TEST(WholeReadTest, AnyTransferErrorFailsTheRead) {
     ASSERT_FALSE(result) << c.failAt;
     EXPECT_EQ(result.error(), Error::system(23));
     EXPECT_EQ(file.asked.size(), c.failAt + 1) << "nothing is retried";
+  }
+}
+
+// The identical-file check against content of three whole pieces and a part (200,000 bytes): the file as found
+// by the size query, then as the reads find it (changed, shrunk or grown in between).
+TEST(WholeCompareTest, SizeFirstThenPiecesUpToTheEnd) {
+  constexpr std::size_t kSize = 200000;
+  const std::vector<std::uint8_t> content = pattern(kSize);
+  const auto changedAt = [&](std::size_t index) {
+    auto bytes = content;
+    bytes[index] ^= 0x01;
+    return bytes;
+  };
+  const auto resized = [](std::size_t size) { return pattern(size); };
+  const std::vector<std::size_t> wholeFile = {65536, 65536, 65536, 3392, 32};
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> file;
+    std::optional<std::uint64_t> hint;
+    bool same;
+    std::vector<std::size_t> asked;
+  };
+  const Case cases[] = {
+      {"identical: the pieces, then one probe finds the end", content, kSize, true, wholeFile},
+      {"identical, no size hint", content, std::nullopt, true, wholeFile},
+      {"one byte longer: decided by the size, nothing read", resized(kSize + 1), kSize + 1, false, {}},
+      {"one byte shorter: decided by the size", resized(kSize - 1), kSize - 1, false, {}},
+      {"same size, first piece differs", changedAt(0), kSize, false, {65536}},
+      {"same size, a middle piece differs", changedAt(100000), kSize, false, {65536, 65536}},
+      {"same size, the last byte differs", changedAt(kSize - 1), kSize, false, {65536, 65536, 65536, 3392}},
+      {"grew after the size query", resized(kSize + 5), kSize, false, wholeFile},
+      {"shrunk after the size query", resized(kSize - 1000), kSize, false, {65536, 65536, 65536, 3392, 1000}},
+      {"longer, no size hint", resized(kSize + 5), std::nullopt, false, wholeFile},
+  };
+  for (const auto& c : cases) {
+    ScriptedFile file(c.file);
+    auto result = compareInPieces(c.hint, content, file.reader());
+    ASSERT_TRUE(result) << c.name;
+    EXPECT_EQ(*result, c.same) << c.name;
+    EXPECT_EQ(file.asked, c.asked) << c.name;
+  }
+  // Small and empty files: one read of the whole content, then the probe; read errors are the check's error.
+  for (std::size_t size : {10, 0}) {
+    ScriptedFile file(pattern(size));
+    auto result = compareInPieces(size, pattern(size), file.reader());
+    EXPECT_TRUE(result && *result) << size;
+    const std::vector<std::size_t> asked = size == 0 ? std::vector<std::size_t>{32} : std::vector<std::size_t>{10, 32};
+    EXPECT_EQ(file.asked, asked) << size;
+  }
+  for (std::size_t failAt : {0, 4}) {
+    ScriptedFile failing(content);
+    failing.failAt = failAt;
+    auto result = compareInPieces(kSize, content, failing.reader());
+    ASSERT_FALSE(result) << failAt;
+    EXPECT_EQ(result.error(), Error::system(23)) << failAt;
   }
 }
 

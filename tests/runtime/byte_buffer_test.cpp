@@ -41,5 +41,28 @@ TEST(ByteBufferTest, SpareAndCommitAppendInPlace) {
   EXPECT_EQ(b.size(), 0u);  // NOLINT: a moved-from buffer is empty
 }
 
+// A buffer in reserved space whose 16-fold reservation is exact (a multiple of 64 KiB) keeps its place through four
+// doublings, then moves once. Every growth keeps the bytes below the length and gives zero bytes after them, also
+// where a cut length had left a written byte behind.
+TEST(ByteBufferTest, ReservedSpaceDoublesInPlaceThenMovesKeepingTheBytes) {
+  const auto mark = [](std::size_t i) { return static_cast<std::uint8_t>(i % 251 + 1); };
+  ByteBuffer b = ByteBuffer::zeroedInReservedSpace(64 << 10);
+  const std::pair<std::size_t, bool> doublings[] = {{128 << 10, true}, {256 << 10, true}, {512 << 10, true},
+                                                    {1 << 20, true},   {2 << 20, false},  {4 << 20, true}};
+  for (const auto& [length, inPlace] : doublings) {
+    const std::size_t kept = b.size() - 1;
+    for (std::size_t i = 0; i < kept; i += 509) b.data()[i] = mark(i);
+    b.data()[kept] = 0xFF;
+    b.truncate(kept);
+    const std::uint8_t* before = b.data();
+    b.resizeZeroed(length);
+    EXPECT_EQ(b.data() == before, inPlace) << length;
+    EXPECT_EQ(b.capacity(), length);
+    for (std::size_t i = 0; i < kept; i += 509) ASSERT_EQ(b.data()[i], mark(i)) << length << " at " << i;
+    for (std::size_t i = kept; i < length; i += 509) ASSERT_EQ(b.data()[i], 0) << length << " at " << i;
+    ASSERT_EQ(b.data()[length - 1], 0) << length;
+  }
+}
+
 }  // namespace
 }  // namespace qmt

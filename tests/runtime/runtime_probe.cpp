@@ -1,6 +1,7 @@
 // A program built with the setup's runtime support that ends in the way its first argument names, so that
 // runtime_support_test can watch the abnormal ends of a real process from the outside:
 //   out-of-memory      operator new of 2^60 bytes
+//   reserved-out-of-memory  a byte buffer in reserved space of 2^60 bytes (no such address space)
 //   soft-allocations   allocations that may fail (nothrow new, ByteBuffer::tryWithCapacity) of 2^60 bytes; exit 0
 //                      when both report the failure and the process goes on
 //   stack-overflow     unbounded recursion on the main thread
@@ -63,6 +64,10 @@ int run(const wchar_t* mode, const wchar_t* argument) {
   if (m == L"out-of-memory") {
     allocated = new char[impossibleSize()];
     return 3;  // not reached
+  }
+  if (m == L"reserved-out-of-memory") {
+    const qmt::ByteBuffer buffer = qmt::ByteBuffer::zeroedInReservedSpace(impossibleSize());
+    return buffer.size() == 0 ? 3 : 4;  // not reached
   }
   if (m == L"soft-allocations") {
     allocated = new (std::nothrow) char[impossibleSize()];

@@ -139,6 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
     Probe, RuntimeSupportEnds,
     ::testing::Values(
         AbnormalEnd{L"out-of-memory", kFailFast, "memory allocation of 1152921504606846976 bytes failed\n", false},
+        AbnormalEnd{L"reserved-out-of-memory", kFailFast, "memory allocation of 1152921504606846976 bytes failed\n",
+                    false},
         AbnormalEnd{L"stack-overflow", kStackOverflow, "the main thread has overflowed its stack\n", false},
         AbnormalEnd{L"terminate", kInternalFault, "internal fault: terminate called\n", false},
         AbnormalEnd{L"uncaught-throw", kInternalFault, "internal fault: terminate called\n", false},
