@@ -1,10 +1,12 @@
 #!/bin/sh
-# Makes resources/quillmart.ico from resources/icon.mvg with ImageMagick:  resources/make-icon.sh
+# Makes resources/quillmart.ico from resources/icon.mvg:  resources/make-icon.sh
 #
-# Four images of 32 bits per pixel with alpha, 16, 32, 48 and 256 pixels square; the 256 one is stored as PNG (the
-# icon format allows that for the large size, and it is far smaller than a bitmap). The small sizes are scaled down
-# from the large rendering. No dates or other metadata go into the file, so running the script again gives the
-# same bytes. The .ico is committed: the build itself does not need ImageMagick.
+# Four images of 32 bits per pixel with alpha (PNG colour type 6, 8 bits per channel), 16, 32, 48 and 256 pixels
+# square. ImageMagick renders the 256 one and scales it down for the small sizes; zopflipng then re-encodes each PNG
+# losslessly at its smallest, and icotool stores all four as PNG entries. Since Windows Vista an icon entry of any
+# size may be a PNG, and a PNG is far smaller than the uncompressed bitmap with its mask. No dates or other metadata
+# go into the file, so running the script again gives the same bytes. The .ico is committed: the build itself does
+# not need these tools.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
@@ -14,7 +16,13 @@ convert -background none -size 256x256 "mvg:$here/icon.mvg" -strip "PNG32:$work/
 for size in 16 32 48; do
   convert "$work/256.png" -filter Lanczos -resize "${size}x${size}" -strip "PNG32:$work/$size.png"
 done
-convert "$work/16.png" "$work/32.png" "$work/48.png" "$work/256.png" -strip \
-  -define png:exclude-chunks=date,time "$work/quillmart.ico"
+for size in 16 32 48 256; do
+  zopflipng -y --iterations=15 --filters=01234mepb "$work/$size.png" "$work/small-$size.png" >/dev/null
+  # zopflipng may change the colour type when that is smaller; the icon must stay RGBA (byte 25: colour type).
+  [ "$(od -An -tu1 -j25 -N1 "$work/small-$size.png" | tr -d ' ')" = 6 ] ||
+    { echo "make-icon: the $size px image is no longer RGBA" >&2; exit 1; }
+done
+icotool --create --output="$work/quillmart.ico" --raw="$work/small-16.png" --raw="$work/small-32.png" \
+  --raw="$work/small-48.png" --raw="$work/small-256.png"
 mv "$work/quillmart.ico" "$here/quillmart.ico"
 echo "make-icon: wrote $here/quillmart.ico ($(wc -c <"$here/quillmart.ico") bytes)"

@@ -22,6 +22,7 @@
 
 #include "runtime/byte_buffer.h"
 #include "runtime/process_support.h"
+#include "probe_recursion.h"
 
 namespace {
 
@@ -33,16 +34,8 @@ std::size_t impossibleSize() {
   return size;
 }
 
-volatile bool keepRecursing = true;
 // Allocations are stored here, so that the compiler cannot drop them as unused.
 char* volatile allocated = nullptr;
-
-int recurse(int depth) {
-  if (!keepRecursing) return 0;
-  volatile char frame[512];
-  frame[depth % sizeof frame] = static_cast<char>(depth);
-  return recurse(depth + 1) + frame[0];  // not a tail call
-}
 
 int loadDll(const wchar_t* name) {
   HMODULE module = LoadLibraryW(name);
@@ -74,7 +67,7 @@ int run(const wchar_t* mode, const wchar_t* argument) {
     const bool bufferFailed = !qmt::ByteBuffer::tryWithCapacity(impossibleSize()).has_value();
     return allocated == nullptr && bufferFailed ? 0 : 1;
   }
-  if (m == L"stack-overflow") return recurse(0);
+  if (m == L"stack-overflow") return probe::recurse(0);
   if (m == L"terminate") std::terminate();
   if (m == L"uncaught-throw") throw 1;
   if (m == L"vector-at") {
