@@ -127,21 +127,22 @@ out=$(cd "$out_dir" && pwd)/$(basename "$out")
 private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-release.XXXXXX")
 partial=$out_dir/.$(basename "$out").partial.$$
 trap 'rm -rf "$private" "$partial"' EXIT
-umask 077
 
 # --- The key and its certificate ---------------------------------------------------------------------------------
 # Secrets reach openssl and osslsigncode only through a file readable by this user alone, never an argument.
 pass_args=()
 secret=""
+keep_secret() {
+  secret=$private/secret
+  (umask 077 && printf '%s\n' "$1" >"$secret")
+}
 if [ "$kind" = pkcs11 ]; then
-  [ -z "${QMT_SIGN_PIN+set}" ] || { printf '%s\n' "$QMT_SIGN_PIN" >"$private/secret"; secret=$private/secret; }
+  [ -z "${QMT_SIGN_PIN+set}" ] || keep_secret "$QMT_SIGN_PIN"
 elif [ -n "$password_file" ]; then
   need_file "password file" "$password_file"
-  head -n 1 "$password_file" >"$private/secret"
-  secret=$private/secret
+  keep_secret "$(head -n 1 "$password_file")"
 elif [ -n "${QMT_SIGN_PASSWORD+set}" ]; then
-  printf '%s\n' "$QMT_SIGN_PASSWORD" >"$private/secret"
-  secret=$private/secret
+  keep_secret "$QMT_SIGN_PASSWORD"
 fi
 [ -z "$secret" ] || pass_args=(-readpass "$secret")
 passin=(-passin pass:)
