@@ -73,12 +73,16 @@ done
 
 # --- What to sign with -------------------------------------------------------------------------------------------
 kind=""
-choose() { [ -z "$kind" ] || die "give only one key: --pkcs12, --cert with --key, --cert with --pkcs11-module, or --unsigned"; kind=$1; }
+keys_text="--pkcs12 FILE, --cert FILE --key FILE, --cert FILE --pkcs11-module LIB --pkcs11-key URI, or --unsigned"
+choose() {
+  [ -z "$kind" ] || die "give only one key: $keys_text"
+  kind=$1
+}
 [ -n "$pkcs12" ] && choose pkcs12
 [ -n "$key" ] && choose pem
 [ -n "$module$token_key" ] && choose pkcs11
 [ "$unsigned" = 1 ] && choose unsigned
-[ -n "$kind" ] || die "no key: give --pkcs12 FILE, --cert FILE --key FILE, --cert FILE --pkcs11-module LIB --pkcs11-key URI, or --unsigned"
+[ -n "$kind" ] || die "no key: give $keys_text"
 case $kind in
   pem) [ -n "$cert" ] || die "--key needs --cert" ;;
   pkcs11) [ -n "$cert" ] && [ -n "$module" ] && [ -n "$token_key" ] ||
@@ -86,7 +90,8 @@ case $kind in
   pkcs12 | unsigned) [ -z "$cert" ] || die "--cert goes with --key or --pkcs11-module, not with --$kind" ;;
 esac
 [ -z "$timestamp" ] || [ -z "$tsa_cert$tsa_key" ] || die "give --timestamp or --tsa-cert/--tsa-key, not both"
-[ -z "$tsa_cert$tsa_key" ] || { [ -n "$tsa_cert" ] && [ -n "$tsa_key" ]; } || die "--tsa-cert and --tsa-key go together"
+[ -z "$tsa_cert$tsa_key" ] || { [ -n "$tsa_cert" ] && [ -n "$tsa_key" ]; } ||
+  die "--tsa-cert and --tsa-key go together"
 [ "$kind" != unsigned ] || [ -z "$timestamp$tsa_cert" ] || die "--unsigned takes no timestamp"
 
 signing_time=${SOURCE_DATE_EPOCH:-$(date +%s)}
@@ -114,8 +119,10 @@ case $present in
   1) for name in WebView2Loader.dll Quillmart.exe; do
        [ -e "$payload/$name" ] || die "payload file $payload/$name is missing: a release needs both files"
      done ;;
-  0) [ "$demo" = 1 ] || die "payload folder $payload holds neither WebView2Loader.dll nor Quillmart.exe: the demo stand-ins are refused without --demo"
-     [ -z "$setup" ] || die "--setup needs the payload folder the setup was built from; $payload holds neither file" ;;
+  0) [ "$demo" = 1 ] ||
+       die "payload folder $payload holds neither WebView2Loader.dll nor Quillmart.exe: the demo stand-ins are refused without --demo"
+     [ -z "$setup" ] ||
+       die "--setup needs the payload folder the setup was built from; $payload holds neither file" ;;
 esac
 [ -z "$setup" ] || need_file "setup" "$setup"
 
@@ -182,18 +189,18 @@ esac
 
 # Windows would accept a certificate without the code-signing usage or outside its validity only to show the
 # signature as invalid to every user; refuse such a key before building anything.
+utc() { date -u -d "@$1" '+%Y-%m-%d %H:%M:%S UTC'; }
 signer=unsigned
 if [ "$kind" != unsigned ]; then
+  signer=$(openssl x509 -in "$signer_cert" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')
   openssl x509 -in "$signer_cert" -noout -ext extendedKeyUsage 2>/dev/null | grep -q "Code Signing" ||
-    die "the certificate $(openssl x509 -in "$signer_cert" -noout -subject -nameopt RFC2253 | sed 's/^subject=//') lacks the code-signing usage (extended key usage codeSigning)"
+    die "the certificate $signer lacks the code-signing usage (extended key usage codeSigning)"
   not_before=$(date -u -d "$(openssl x509 -in "$signer_cert" -noout -startdate | cut -d= -f2)" +%s)
   not_after=$(date -u -d "$(openssl x509 -in "$signer_cert" -noout -enddate | cut -d= -f2)" +%s)
-  when=$(date -u -d "@$signing_time" '+%Y-%m-%d %H:%M:%S UTC')
   [ "$signing_time" -le "$not_after" ] ||
-    die "the certificate expired on $(date -u -d "@$not_after" '+%Y-%m-%d %H:%M:%S UTC'), before the signing time $when"
+    die "the certificate $signer expired on $(utc "$not_after"), before the signing time $(utc "$signing_time")"
   [ "$signing_time" -ge "$not_before" ] ||
-    die "the certificate is valid only from $(date -u -d "@$not_before" '+%Y-%m-%d %H:%M:%S UTC'), after the signing time $when"
-  signer=$(openssl x509 -in "$signer_cert" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')
+    die "the certificate $signer is valid only from $(utc "$not_before"), after the signing time $(utc "$signing_time")"
 fi
 timestamp_args=()
 if [ -n "$timestamp" ]; then
@@ -241,14 +248,16 @@ else
       -time "$signing_time" "${timestamp_args[@]}" -in "$unsigned_exe" -out "$partial" 2>&1); then
     rm -f "$partial"
     case $kind in
-      pkcs11) die "cannot sign with $token_key through $module: wrong PIN (QMT_SIGN_PIN) or no such key on the token" ;;
+      pkcs11)
+        die "cannot sign with $token_key through $module: wrong PIN (QMT_SIGN_PIN) or no such key on the token" ;;
       *) die "osslsigncode could not sign: $(grep -v '^Succeeded\|^Failed$' <<<"$errors" | head -n 1)" ;;
     esac
   fi
   trust=$private/trust.pem
   cat /etc/ssl/certs/ca-certificates.crt ${ca:+"$ca"} >"$trust" 2>/dev/null || : >"$trust"
   verify=$(osslsigncode verify -CAfile "$trust" -TSA-CAfile "$trust" -in "$partial" 2>&1) ||
-    die "the signed setup does not verify against the trusted roots (give the signer's root with --ca): $(grep -iE 'error|fail' <<<"$verify" | head -n 1)"
+    die "the signed setup does not verify against the trusted roots (give the signer's root with --ca):" \
+      "$(grep -iE 'error|fail' <<<"$verify" | head -n 1)"
   if [ ${#timestamp_args[@]} -gt 0 ]; then
     grep -q "Timestamp Server Signature verification: ok" <<<"$verify" ||
       die "the timestamp does not verify against the trusted roots (give the authority's root with --ca)"
@@ -288,7 +297,7 @@ else
 fi
 echo "signer          $signer"
 if [ "$kind" != unsigned ]; then
-  echo "signing time    $(date -u -d "@$signing_time" '+%Y-%m-%d %H:%M:%S UTC')${SOURCE_DATE_EPOCH:+ (SOURCE_DATE_EPOCH)}"
+  echo "signing time    $(utc "$signing_time")${SOURCE_DATE_EPOCH:+ (SOURCE_DATE_EPOCH)}"
   if [ -n "$timestamp" ]; then
     echo "timestamp       $timestamp"
   elif [ -n "$tsa_cert" ]; then

@@ -48,14 +48,17 @@ absent|no|Payload folder DIR does not exist
 neither|yes|DEMO payload: DIR holds no release files
 EOF
 # The demo warning is repeated by every build of the setup.
-"$cmake" --build "$build" --target qmt_demo_payload_notice 2>&1 | grep -qF "DEMO payload: $scratch/neither holds no release files" ||
+"$cmake" --build "$build" --target qmt_demo_payload_notice 2>&1 |
+  grep -qF "DEMO payload: $scratch/neither holds no release files" ||
   fail "neither: the build does not print the demo warning"
 
 make_payload both both
 configure "$scratch/both" || fail "both: configure failed"
 grep -qF "Payload: $scratch/both" "$scratch/configure.log" || fail "both: configure does not name the folder"
 stream=$build/src/Quillmart-Setup.payload/stream2.zlib
-pack() { "$cmake" --build "$build" -j2 --target Quillmart-Setup_payload >"$scratch/build.log" 2>&1 || fail "$1: build failed"; }
+pack() {
+  "$cmake" --build "$build" -j2 --target Quillmart-Setup_payload >"$scratch/build.log" 2>&1 || fail "$1: build failed"
+}
 pack "both"
 cp "$stream" "$scratch/stream-before"
 sleep 1
@@ -66,7 +69,8 @@ touch -r "$scratch/both/Quillmart.exe" "$scratch/stamp"
 printf 'application-2\n' >"$scratch/both/Quillmart.exe"
 touch -r "$scratch/stamp" "$scratch/both/Quillmart.exe"
 pack "replaced"
-cmp -s "$stream" "$scratch/stream-before" && fail "a replaced file of the same size and time stamp was not packed again"
+cmp -s "$stream" "$scratch/stream-before" &&
+  fail "a replaced file of the same size and time stamp was not packed again"
 
 [ "$failures" -eq 0 ] && echo "payload selection: all cases passed"
 [ "$failures" -eq 0 ]

@@ -37,7 +37,8 @@ mkdir -p "$scratch/LocalAppData"
   --set "LOCALAPPDATA=$(winpath "$scratch/LocalAppData")" --unset QMT_DATA \
   --set "QMT_DEMO_REPORT=$(winpath "$scratch/app-report.txt")" --timeout 60000 -- "$(winpath "$out")" signed \
   >"$scratch/runner.txt" 2>&1
-tr -d '\r' <"$scratch/runner.txt" | grep -qx "exit 0" || fail "the signed setup did not exit with 0: $(cat "$scratch/runner.txt")"
+tr -d '\r' <"$scratch/runner.txt" | grep -qx "exit 0" ||
+  fail "the signed setup did not exit with 0: $(cat "$scratch/runner.txt")"
 for name in WebView2Loader.dll Quillmart.exe; do
   cmp -s "$demo/$name" "$target/$name" || fail "$name was not installed byte for byte"
 done

@@ -23,8 +23,10 @@ release() {
 # signed NAME ARGS...: a run that must succeed; its report is $scratch/NAME.txt, its output $scratch/NAME.exe.
 signed() {
   name=$1; shift
-  release --out "$scratch/$name.exe" "$@" >"$scratch/$name.txt" 2>&1 || { fail "$name: $(tail -n 1 "$scratch/$name.txt")"; return 1; }
-  osslsigncode verify -CAfile "$keys/ca.pem" -TSA-CAfile "$keys/ca.pem" -in "$scratch/$name.exe" >"$scratch/$name.verify" 2>&1 ||
+  release --out "$scratch/$name.exe" "$@" >"$scratch/$name.txt" 2>&1 ||
+    { fail "$name: $(tail -n 1 "$scratch/$name.txt")"; return 1; }
+  osslsigncode verify -CAfile "$keys/ca.pem" -TSA-CAfile "$keys/ca.pem" -in "$scratch/$name.exe" \
+    >"$scratch/$name.verify" 2>&1 ||
     fail "$name: the output does not verify"
   grep -q "Message digest algorithm *: SHA256" "$scratch/$name.verify" || fail "$name: the digest is not SHA-256"
   grep -q "signed sha256   $(sha256sum "$scratch/$name.exe" | cut -d' ' -f1)" "$scratch/$name.txt" ||
@@ -39,7 +41,8 @@ grep -q "unsigned sha256 $(sha256sum "$setup" | cut -d' ' -f1)" "$scratch/pkcs12
   fail "the report does not give the unsigned setup's SHA-256"
 grep -q "signer          CN=signer,O=Farrowind" "$scratch/pkcs12.txt" || fail "the report does not name the signer"
 
-signed timestamped --cert "$keys/signer.pem" --key "$keys/signer.key" --tsa-cert "$keys/tsa.pem" --tsa-key "$keys/tsa.key" &&
+signed timestamped --cert "$keys/signer.pem" --key "$keys/signer.key" \
+  --tsa-cert "$keys/tsa.pem" --tsa-key "$keys/tsa.key" &&
   { grep -q "Timestamp Server Signature verification: ok" "$scratch/timestamped.verify" ||
     fail "timestamped: the timestamp does not verify"; }
 
@@ -51,8 +54,8 @@ export SOFTHSM2_CONF=$scratch/softhsm2.conf
 softhsm2-util --init-token --free --label qmt-test --so-pin 9999 --pin 4321 >/dev/null &&
   softhsm2-util --import "$keys/signer.key" --token qmt-test --label signer --id 01 --pin 4321 >/dev/null ||
   fail "cannot prepare the software token"
-QMT_SIGN_PIN=4321 signed token --cert "$keys/signer.pem" --pkcs11-module "$module" \
-  --pkcs11-key "pkcs11:token=qmt-test;object=signer;type=private"
+token_key="pkcs11:token=qmt-test;object=signer;type=private"
+QMT_SIGN_PIN=4321 signed token --cert "$keys/signer.pem" --pkcs11-module "$module" --pkcs11-key "$token_key"
 
 mkdir -p "$scratch/dll-only" "$scratch/exe-folder/Quillmart.exe" "$scratch/empty" "$scratch/bad"
 cp "$payload/WebView2Loader.dll" "$scratch/dll-only/"
@@ -83,7 +86,7 @@ payload file $scratch/exe-folder/Quillmart.exe is a folder||$pem --payload $scra
 the demo stand-ins are refused without --demo||$pem --payload $scratch/empty
 no key||
 give only one key||$pem --unsigned
-wrong PIN (QMT_SIGN_PIN) or no such key|QMT_SIGN_PIN=0000|--cert $keys/signer.pem --pkcs11-module $module --pkcs11-key pkcs11:token=qmt-test;object=signer;type=private
+wrong PIN (QMT_SIGN_PIN) or no such key|QMT_SIGN_PIN=0000|--cert $keys/signer.pem --pkcs11-module $module --pkcs11-key $token_key
 EOF
 
 [ "$failures" -eq 0 ] && echo "release signing: all cases passed"
