@@ -70,6 +70,8 @@ while [ $# -gt 0 ]; do
     --out) out=$value ;; --work) work=$value ;; --setup) setup=$value ;;
   esac
 done
+# A failed run leaves nothing at --out, not even the setup of an earlier run that could be published by mistake.
+[ -d "$out" ] || rm -f -- "$out"
 
 # --- What to sign with -------------------------------------------------------------------------------------------
 kind=""
