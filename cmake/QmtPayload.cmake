@@ -129,8 +129,6 @@ function(qmt_add_payload_table library)
     get_filename_component(tsv_dir "${P_STREAMS_TSV}" DIRECTORY)
     set(make_tsv_dir COMMAND ${CMAKE_COMMAND} -E make_directory ${tsv_dir})
   endif()
-  # A target name in DEPENDS orders the build and reruns the packer whenever that file is rebuilt; a path reruns
-  # it whenever the file's time changes, the stamp whenever its content does. The packer itself is a dependency too.
   # Time stamps can lie (a file copied with its old time, or replaced within the same second by one of the same
   # size): every build hashes the inputs, and the stamp file changes only when a hash does.
   set(stamp ${dir}/inputs.sha256)
@@ -144,6 +142,8 @@ function(qmt_add_payload_table library)
       add_dependencies(${library}_inputs ${input})
     endif()
   endforeach()
+  # A target name in DEPENDS orders the build and reruns the packer whenever that file is rebuilt; a path reruns
+  # it whenever the file's time changes, the stamp whenever its content does. The packer itself is a dependency too.
   add_custom_command(OUTPUT ${outputs}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
     ${make_tsv_dir}
