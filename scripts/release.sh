@@ -233,12 +233,13 @@ if [ -z "$setup" ]; then
   inputs=$payload
   [ "$demo" = 0 ] || inputs=$work/payload/demo
 else
-  # Only the release check is needed, built for this machine.
-  { cmake -S "$root/tools/host" -B "$work/tools" -DCMAKE_BUILD_TYPE=Release &&
-    cmake --build "$work/tools" -j2 --target qmt-payload-check; } >"$log" 2>&1 ||
+  # Only the release check is needed, built for this machine in a folder of its own (not the one a full build
+  # of the same --work folder uses for its tools).
+  { cmake -S "$root/tools/host" -B "$work/release-check" -DCMAKE_BUILD_TYPE=Release &&
+    cmake --build "$work/release-check" -j2 --target qmt-payload-check; } >"$log" 2>&1 ||
     die "building the release check failed; its log: $log"
   unsigned_exe=$setup
-  check=$work/tools/qmt-payload-check
+  check=$work/release-check/qmt-payload-check
   inputs=$payload
 fi
 
