@@ -1,8 +1,12 @@
 # The payload of a setup executable: the two files it carries, each compressed by the build into one zlib stream in
 # the executable's read-only data (an assembler .incbin into .rdata), described by the constant payload table.
 #
-# QMT_PAYLOAD_DIR  folder holding the release's WebView2Loader.dll and Quillmart.exe. Empty (the default): the demo
-#                  stand-ins built from payload/demo are embedded, so a fresh clone builds a working setup.
+# The default setup embeds the two files of the payload folder: payload/ of the source tree, or QMT_PAYLOAD_DIR.
+#   both WebView2Loader.dll and Quillmart.exe there    they are the payload
+#   only one, or one that is a folder or unreadable    the configuration stops with a line naming that file
+#   neither                                            the demo stand-ins built from payload/demo, announced loudly
+#                                                      at configure time and in every build of the setup
+# QMT_PAYLOAD_DIR  another payload folder (empty, the default: payload/ of the source tree).
 # QMT_ZOPFLI       compress with zopfli instead of zlib level 9: the smallest conforming streams, much slower.
 #
 # qmt_add_setup(<target> DLL <file-or-target> EXE <file-or-target> [DAMAGE <entry-number>] [STREAMS_TSV <file>])
@@ -10,33 +14,86 @@
 #   file path or the name of a target that builds the file. DAMAGE 1 or 2 (for tests) embeds that entry's stream
 #   with one byte changed. STREAMS_TSV also writes the table of the streams (name, compressedSize, unpackedSize,
 #   firstTwoBytes, adler) there. The streams and the generated table sources lie in <binary dir>/<target>.payload.
+#   The streams are made again whenever an input's content changes, whatever its size and time stamp say.
 #
 # QMT_DEFAULT_PAYLOAD_DLL / _EXE name the default setup's inputs (paths or targets; qmt_payload_input turns either
-# into a file path), QMT_PAYLOAD_CHECK the release check program.
+# into a file path), QMT_PAYLOAD_CHECK the release check program. When the demo stand-ins are embedded, the target
+# qmt_demo_payload_notice prints the warning; the default setup depends on it.
 
 set(QMT_PAYLOAD_DIR "" CACHE PATH
-  "Folder with the release's WebView2Loader.dll and Quillmart.exe; empty: embed the demo stand-ins from payload/demo")
+  "Folder with the release's WebView2Loader.dll and Quillmart.exe; empty: payload/ of the source tree")
 option(QMT_ZOPFLI "Compress the payload with zopfli (smallest streams, slow) instead of zlib level 9" OFF)
 
 # Where tools/CMakeLists.txt puts the build-time programs, in both kinds of build.
 set(QMT_PAYLOAD_PACK ${CMAKE_BINARY_DIR}/tools/host/qmt-payload-pack CACHE INTERNAL "")
 set(QMT_PAYLOAD_CHECK ${CMAKE_BINARY_DIR}/tools/host/qmt-payload-check CACHE INTERNAL "")
 
-if(QMT_PAYLOAD_DIR)
-  get_filename_component(dir "${QMT_PAYLOAD_DIR}" ABSOLUTE)
+# Stops the configuration with `text` on one line (CMake wraps a message unless it starts with a blank), so the
+# file's path stays whole and can be copied.
+function(qmt_payload_error text)
+  message(FATAL_ERROR " ${text}")
+endfunction()
+
+# The names of the payload files present in `dir`, in table order. A file that is there but cannot be used stops
+# the configuration: a setup must never be built from something other than what the folder seems to hold.
+function(qmt_payload_files_present dir out_names)
+  set(present "")
   foreach(name WebView2Loader.dll Quillmart.exe)
-    if(NOT EXISTS "${dir}/${name}" OR IS_DIRECTORY "${dir}/${name}")
-      message(FATAL_ERROR "QMT_PAYLOAD_DIR: the payload file ${dir}/${name} does not exist")
+    set(file "${dir}/${name}")
+    if(IS_DIRECTORY "${file}")
+      qmt_payload_error("Payload file ${file} is a folder, not a file")
+    elseif(EXISTS "${file}")
+      execute_process(COMMAND head -c 1 "${file}" RESULT_VARIABLE unreadable OUTPUT_QUIET ERROR_QUIET)
+      if(unreadable)
+        qmt_payload_error("Payload file ${file} cannot be read")
+      endif()
+      list(APPEND present ${name})
+    elseif(IS_SYMLINK "${file}")
+      qmt_payload_error("Payload file ${file} is a link to nothing")
     endif()
   endforeach()
-  set(QMT_DEFAULT_PAYLOAD_DLL "${dir}/WebView2Loader.dll" CACHE INTERNAL "")
-  set(QMT_DEFAULT_PAYLOAD_EXE "${dir}/Quillmart.exe" CACHE INTERNAL "")
-  message(STATUS "Payload: ${dir}")
+  set(${out_names} "${present}" PARENT_SCOPE)
+endfunction()
+
+if(QMT_PAYLOAD_DIR)
+  get_filename_component(payload_dir "${QMT_PAYLOAD_DIR}" ABSOLUTE)
+  set(payload_shown "${payload_dir}")
+else()
+  set(payload_dir "${PROJECT_SOURCE_DIR}/payload")
+  set(payload_shown "payload/")
+endif()
+if(NOT IS_DIRECTORY "${payload_dir}")
+  qmt_payload_error("Payload folder ${payload_dir} does not exist")
+endif()
+qmt_payload_files_present("${payload_dir}" payload_present)
+list(LENGTH payload_present payload_count)
+if(payload_count EQUAL 2)
+  set(QMT_DEFAULT_PAYLOAD_DLL "${payload_dir}/WebView2Loader.dll" CACHE INTERNAL "")
+  set(QMT_DEFAULT_PAYLOAD_EXE "${payload_dir}/Quillmart.exe" CACHE INTERNAL "")
+  message(STATUS "Payload: ${payload_dir}")
+elseif(payload_count EQUAL 1)
+  set(missing WebView2Loader.dll)
+  if(EXISTS "${payload_dir}/WebView2Loader.dll")
+    set(missing Quillmart.exe)
+  endif()
+  qmt_payload_error("Payload file ${payload_dir}/${missing} is missing: a release needs both files, a demo neither")
 else()
   # Targets of payload/CMakeLists.txt.
   set(QMT_DEFAULT_PAYLOAD_DLL qmt_demo_loader CACHE INTERNAL "")
   set(QMT_DEFAULT_PAYLOAD_EXE qmt_demo_app CACHE INTERNAL "")
-  message(STATUS "Payload: demo stand-ins (payload/demo)")
+  # A setup with the stand-ins must not pass for a release: the banner appears here and in every build of it.
+  set(banner
+    "=================================================================================="
+    "DEMO payload: ${payload_shown} holds no release files"
+    "This setup installs the demo stand-ins. Put WebView2Loader.dll and Quillmart.exe into ${payload_shown} for a release."
+    "==================================================================================")
+  string(JOIN "\n" banner_message ${banner})
+  message(NOTICE "${banner_message}")
+  set(echo_lines "")
+  foreach(line IN LISTS banner)
+    list(APPEND echo_lines COMMAND ${CMAKE_COMMAND} -E echo "${line}")
+  endforeach()
+  add_custom_target(qmt_demo_payload_notice ${echo_lines} VERBATIM)
 endif()
 # The setup's own sources (besides its libraries), for every setup executable of this build.
 set(QMT_SETUP_SOURCES ${QMT_RUNTIME_SUPPORT_SOURCES} ${PROJECT_SOURCE_DIR}/src/runtime/entry.cpp CACHE INTERNAL "")
@@ -72,13 +129,26 @@ function(qmt_add_payload_table library)
     get_filename_component(tsv_dir "${P_STREAMS_TSV}" DIRECTORY)
     set(make_tsv_dir COMMAND ${CMAKE_COMMAND} -E make_directory ${tsv_dir})
   endif()
+  # Time stamps can lie (a file copied with its old time, or replaced within the same second by one of the same
+  # size): every build hashes the inputs, and the stamp file changes only when a hash does.
+  set(stamp ${dir}/inputs.sha256)
+  add_custom_target(${library}_inputs
+    COMMAND ${CMAKE_COMMAND} -DSTAMP=${stamp} -DDLL=${dll} -DEXE=${exe}
+            -P ${PROJECT_SOURCE_DIR}/cmake/QmtInputStamp.cmake
+    BYPRODUCTS ${stamp}
+    VERBATIM)
+  foreach(input ${P_DLL} ${P_EXE})
+    if(TARGET ${input})
+      add_dependencies(${library}_inputs ${input})
+    endif()
+  endforeach()
   # A target name in DEPENDS orders the build and reruns the packer whenever that file is rebuilt; a path reruns
-  # it whenever the file changes. The packer itself is a dependency too.
+  # it whenever the file's time changes, the stamp whenever its content does. The packer itself is a dependency too.
   add_custom_command(OUTPUT ${outputs}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
     ${make_tsv_dir}
     COMMAND ${QMT_PAYLOAD_PACK} ${args} ${dll} ${exe}
-    DEPENDS ${P_DLL} ${P_EXE} qmt_build_tools ${QMT_PAYLOAD_PACK}
+    DEPENDS ${P_DLL} ${P_EXE} ${stamp} ${library}_inputs qmt_build_tools ${QMT_PAYLOAD_PACK}
     COMMENT "Compressing the payload of ${library}"
     VERBATIM)
   add_library(${library} OBJECT ${dir}/payload_streams.cpp ${PROJECT_SOURCE_DIR}/src/payload/payload_table.cpp)

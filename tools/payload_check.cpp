@@ -5,9 +5,11 @@
 //
 // The table is found the way the program finds it: the PE image is mapped by its section headers, the entry whose
 // fileName points at "WebView2Loader.dll" is located, and the data pointers and lengths are followed from there.
-// Prints one line per entry (file name, compressed size, unpacked size, first two bytes, Adler-32 trailer) and
-// exits 0 only when both streams are intact, lie back to back in read-only data, begin with 78 DA and inflate to
-// exactly the input files; 1 when any of that does not hold; 2 when a file cannot be read.
+// Prints one line per entry (file name, compressed size, unpacked size, first two bytes, Adler-32 trailer), then
+// the folder of the input files and each input's SHA-256: the report names the files the user meant, so a build
+// from other files cannot pass unnoticed. Exits 0 only when both streams are intact, lie back to back in read-only
+// data, begin with 78 DA and inflate to exactly the input files; 1 when any of that does not hold; 2 when a file
+// cannot be read.
 
 #include <cstdio>
 #include <cstring>
@@ -105,6 +107,20 @@ class PeImage {
   std::vector<Section> sections_;
 };
 
+// The folder part of a path as given ("." for a bare name).
+std::string folderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+void printInputs(const std::string inputPaths[2], const Bytes inputs[2]) {
+  const std::string dll = folderOf(inputPaths[0]);
+  const std::string exe = folderOf(inputPaths[1]);
+  if (dll == exe) std::printf("payload folder: %s\n", dll.c_str());
+  else std::printf("payload folders: %s, %s\n", dll.c_str(), exe.c_str());
+  for (int i = 0; i < 2; ++i) std::printf("%-20s sha256 %s\n", kEntryNames[i], sha256Hex(inputs[i]).c_str());
+}
+
 struct Entry {
   std::uint64_t dataVa;
   std::uint64_t size;
@@ -168,6 +184,7 @@ int check(const std::string& setupPath, const std::string inputPaths[2]) {
     if (!unpacked) fault("stream does not inflate (damaged, truncated or with trailing bytes)");
     else if (*unpacked != inputs[i]) fault("inflated stream differs from the input file");
   }
+  printInputs(inputPaths, inputs);
   if (entries[0].dataVa + entries[0].size != entries[1].dataVa) {
     std::printf("FAIL: stream 2 does not follow stream 1 directly\n");
     intact = false;

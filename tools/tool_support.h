@@ -23,6 +23,8 @@ std::optional<Bytes> inflateExactly(const Bytes& stream);
 std::uint32_t adler32Of(const Bytes& bytes);
 // "78 DA", "0F B8 92 74": bytes as upper-case hex pairs separated by blanks.
 std::string hexBytes(const std::uint8_t* bytes, std::size_t count);
+// The SHA-256 of `bytes` as 64 lower-case hex digits, as sha256sum prints it.
+std::string sha256Hex(const Bytes& bytes);
 // The last four bytes of a stream (its Adler-32 trailer, most significant byte first) as hex pairs.
 std::string trailerHex(const Bytes& stream);
 
