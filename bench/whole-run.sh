@@ -7,7 +7,7 @@
 #   --payload   demo: the demo stand-ins; large: a generated ~12 MB payload (bench/whole_run/make-large-payload.sh);
 #               DIR: a folder with WebView2Loader.dll and Quillmart.exe (its Quillmart.exe must exit by itself).
 #               Default: demo and large.
-#   --samples   timed runs of each setup in each mode (default 11), after one warm-up round.
+#   --samples   timed runs of each setup in each mode (default 9), after one warm-up round.
 #   --build-dir the windows preset's build folder (default build/windows, configured when missing).
 #   --wine-state the Wine state folder to use (default: a private one under the build folder, stopped at the end).
 #
@@ -27,7 +27,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 
 payloads=()
-samples=11
+samples=9
 build=""
 state=""
 while [ $# -gt 0 ]; do
@@ -133,8 +133,9 @@ older_exe() {
 
 setups=(ours floor nsis-lzma nsis-zlib)
 modes=(fresh identical update)
+# The NSIS installers and the older Quillmart.exe of a payload lie in run_<payload>.
 for name in "${names[@]}"; do
-  dir=$bench/$name
+  dir=$bench/run_$name
   mkdir -p "$dir"
   input=$(payload_dir "$name")
   nsis_installer lzma "$dir/nsis-lzma.exe" "$input/WebView2Loader.dll" "$input/Quillmart.exe"
@@ -147,7 +148,7 @@ setup_exe() {
   case $2 in
   ours) echo "$bench/qmt_bench_$1_setup.exe" ;;
   floor) echo "$bench/qmt_bench_$1_floor.exe" ;;
-  nsis-*) echo "$bench/$1/$2.exe" ;;
+  nsis-*) echo "$bench/run_$1/$2.exe" ;;
   esac
 }
 
@@ -205,7 +206,7 @@ for name in "${names[@]}"; do
     for mode in "${modes[@]}"; do
       for ((i = 0; i < ${#setups[@]}; i++)); do
         setup=${setups[$(((i + round) % ${#setups[@]}))]}
-        prepare "$mode" "$input" "$bench/$name/older-Quillmart.exe"
+        prepare "$mode" "$input" "$bench/run_$name/older-Quillmart.exe"
         figures=$(run_once "$(setup_exe "$name" "$setup")" "$input" "$name/$mode/$setup/round $round")
         [ "$round" -eq 0 ] || printf '%s\t%s\t%s\t%s\t%s\n' "$name" "$mode" "$setup" "$round" "${figures// /$'\t'}" >>"$results"
       done
@@ -231,11 +232,28 @@ label() {
   input=$(payload_dir "$1")
   echo "$1 $(mb $(($(size_of "$input/WebView2Loader.dll") + $(size_of "$input/Quillmart.exe"))))"
 }
+mode_label() {
+  case $1 in
+  fresh) echo "fresh folder" ;;
+  identical) echo "identical files present" ;;
+  update) echo "older, different-size Quillmart.exe present" ;;
+  esac
+}
 
 echo
 echo "=== Whole run under Wine: $(date -u '+%Y-%m-%d %H:%M UTC'), $("$QMT_WINE" --version 2>/dev/null), $(makensis -VERSION)"
 echo "commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$root" diff --quiet HEAD 2>/dev/null || echo ' (with changes)')," \
-  "$samples samples per figure after 1 warm-up round, interleaved; ${elapsed}s; load average before $load_before, after $(cut -d' ' -f1-3 /proc/loadavg)"
+  "samples: $samples per figure after 1 warm-up round, interleaved; runs took ${elapsed} s;" \
+  "load average before $load_before, after $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "Payloads"
+echo
+for name in "${names[@]}"; do
+  input=$(payload_dir "$name")
+  for file in WebView2Loader.dll Quillmart.exe; do
+    echo "  $name: $file $(size_of "$input/$file") bytes, sha256 $(sha256sum "$input/$file" | cut -c1-16)"
+  done
+done
 echo
 echo "Sizes (stub: the setup without its payload; NSIS: the same installer without files)"
 echo
@@ -246,7 +264,7 @@ for name in "${names[@]}"; do
   for setup in "${setups[@]}"; do
     size=$(size_of "$(setup_exe "$name" "$setup")")
     case $setup in
-    nsis-*) stub=$(size_of "$bench/$name/$setup-stub.exe") ;;
+    nsis-*) stub=$(size_of "$bench/run_$name/$setup-stub.exe") ;;
     *) stub=$((size - streams)) ;;
     esac
     echo "| $(label "$name") | $setup | $size | $stub |"
@@ -264,7 +282,8 @@ for name in "${names[@]}"; do
       read -r med lo hi < <(column "$name" "$mode" "$setup" 5 | summary)
       read -r fmed _ _ < <(column "$name" "$mode" "$setup" 6 | summary)
       median[$name/$mode/$setup]=$med
-      printf '| %s | %s | %s | %.1f | %.1f | %.1f | %.0f | %s |\n' "$(label "$name")" "$mode" "$setup" "$med" "$lo" "$hi" \
+      printf '| %s | %s | %s | %.1f | %.1f | %.1f | %.0f | %s |\n' "$(label "$name")" "$(mode_label "$mode")" "$setup" \
+        "$med" "$lo" "$hi" \
         "$fmed" "$(column "$name" "$mode" "$setup" 6 | paste -sd' ')"
     done
   done
@@ -277,7 +296,7 @@ echo "|---|---|---:|---:|---:|"
 for name in "${names[@]}"; do
   for mode in "${modes[@]}"; do
     ours=${median[$name/$mode/ours]}
-    echo "| $(label "$name") | $mode | $(ratio "$ours" "${median[$name/$mode/floor]}") |" \
+    echo "| $(label "$name") | $(mode_label "$mode") | $(ratio "$ours" "${median[$name/$mode/floor]}") |" \
       "$(ratio "$ours" "${median[$name/$mode/nsis-lzma]}") | $(ratio "$ours" "${median[$name/$mode/nsis-zlib]}") |"
   done
 done

@@ -3,7 +3,8 @@
 set -eu
 need="cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev zlib1g-dev libzopfli-dev
 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-wine wine64 xvfb x11-apps imagemagick file"
+wine wine64 xvfb x11-apps imagemagick file
+nsis"
 missing=""
 for p in $need; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
