@@ -159,7 +159,13 @@ if [ -z "$state" ]; then
   own_state=1
 fi
 sh "$root/tests/harness/wine-prefix" start "$state" >>"$buildlog" 2>&1 || die "preparing Wine failed (see $buildlog)"
-[ $own_state -eq 0 ] || trap 'sh "$root/tests/harness/wine-prefix" stop "$state"' EXIT
+target=""
+# The prefix is left without the benchmark's installation, also after a failure; a private prefix is stopped.
+finish() {
+  [ -z "$target" ] || rm -rf "$target"
+  [ $own_state -eq 0 ] || sh "$root/tests/harness/wine-prefix" stop "$state"
+}
+trap finish EXIT
 # shellcheck disable=SC1091
 . "$state/env"
 # Every setup installs into the Wine user's %LOCALAPPDATA%\Programs\Quillmart; the demo application exits at once
@@ -182,17 +188,17 @@ prepare() {
   sync "$target/WebView2Loader.dll" "$target/Quillmart.exe" "$target"
 }
 
-# run_once EXE INPUT_DIR LABEL: one timed run; prints "<ms> <faults>".
+# run_once EXE INPUT_DIR LABEL: one timed run; prints "<ms> <cpu ms> <faults>".
 run_once() {
-  local result=$bench/run.result ms minor major status
+  local result=$bench/run.result ms cpu minor major status
   "$timer" "$result" 300 "$QMT_WINE" "$1" >>"$runlog" 2>&1 </dev/null || die "$3: run-timed failed"
-  read -r ms minor major status <"$result"
+  read -r ms cpu minor major status <"$result"
   [ "$status" = 0 ] || die "$3: the setup ended with status $status (see $runlog)"
   "$QMT_WINE" "$waiter" Quillmart.exe 60000 >>"$runlog" 2>&1 </dev/null ||
     die "$3: the started Quillmart.exe did not end"
   cmp -s "$target/WebView2Loader.dll" "$2/WebView2Loader.dll" && cmp -s "$target/Quillmart.exe" "$2/Quillmart.exe" ||
     die "$3: the target folder does not hold the payload afterwards"
-  echo "$ms $((minor + major))"
+  echo "$ms $cpu $((minor + major))"
 }
 
 results=$bench/results.tsv
@@ -213,11 +219,10 @@ for name in "${names[@]}"; do
     done
   done
 done
-rm -rf "$target"
 elapsed=$(($(date +%s) - started))
 
 # ---- report ----------------------------------------------------------------------------------------------------
-# column NAME MODE SETUP FIELD: that field (5 = ms, 6 = faults) of every run, in run order.
+# column NAME MODE SETUP FIELD: that field (5 = ms, 6 = CPU ms, 7 = faults) of every run, in run order.
 column() { awk -F'\t' -v n="$1" -v m="$2" -v s="$3" -v f="$4" '$1 == n && $2 == m && $3 == s { print $f }' "$results"; }
 # median, min and max of numbers on standard input: "median min max".
 summary() {
@@ -271,20 +276,21 @@ for name in "${names[@]}"; do
   done
 done
 echo
-echo "Times of the whole Wine process in ms, page faults (minor + major, from wait4) of each run in run order"
+echo "Wall time of the whole Wine process in ms (median, min, max), its CPU time (user + system, median) and its"
+echo "page faults (minor + major, from wait4: the median, then each run in run order)"
 echo
-echo "| payload | mode | setup | median | min | max | faults median | faults of each run |"
-echo "|---|---|---|---:|---:|---:|---:|---|"
+echo "| payload | mode | setup | median | min | max | CPU | faults | faults of each run |"
+echo "|---|---|---|---:|---:|---:|---:|---:|---|"
 declare -A median
 for name in "${names[@]}"; do
   for mode in "${modes[@]}"; do
     for setup in "${setups[@]}"; do
       read -r med lo hi < <(column "$name" "$mode" "$setup" 5 | summary)
-      read -r fmed _ _ < <(column "$name" "$mode" "$setup" 6 | summary)
+      read -r cmed _ _ < <(column "$name" "$mode" "$setup" 6 | summary)
+      read -r fmed _ _ < <(column "$name" "$mode" "$setup" 7 | summary)
       median[$name/$mode/$setup]=$med
-      printf '| %s | %s | %s | %.1f | %.1f | %.1f | %.0f | %s |\n' "$(label "$name")" "$(mode_label "$mode")" "$setup" \
-        "$med" "$lo" "$hi" \
-        "$fmed" "$(column "$name" "$mode" "$setup" 6 | paste -sd' ')"
+      printf '| %s | %s | %s | %.1f | %.1f | %.1f | %.1f | %.0f | %s |\n' "$(label "$name")" "$(mode_label "$mode")" \
+        "$setup" "$med" "$lo" "$hi" "$cmed" "$fmed" "$(column "$name" "$mode" "$setup" 7 | paste -sd' ')"
     done
   done
 done
