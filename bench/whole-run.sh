@@ -120,7 +120,7 @@ NSI
 }
 
 # older_exe IN OUT: the "older version" of Quillmart.exe: an eighth shorter and, when it is a PE file, with
-# another link time stamp, so it differs in size and from its first kilobyte on.
+# another link time stamp, so it differs in size and already in its header.
 older_exe() {
   local size lfanew
   size=$(stat -c %s "$1")
