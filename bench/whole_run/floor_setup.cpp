@@ -9,13 +9,14 @@
 #include <cstdlib>
 #include <cwchar>
 
-// Both streams, embedded with .incbin by the generated floor_streams.cpp of each payload.
+// Both streams, embedded with .incbin by the generated qmt_bench_<payload>_floor_streams.cpp.
 extern "C" const unsigned char qmtFloorStream1[], qmtFloorStream1End[], qmtFloorStream2[], qmtFloorStream2End[];
 
 namespace {
 
-// Paths of the benchmark's Wine prefix are short.
+// Paths of the benchmark's Wine prefix are short; kFolderUnits leaves room for the names joined to the folder.
 constexpr DWORD kPathUnits = 1024;
+constexpr DWORD kFolderUnits = kPathUnits - 64;
 
 // out = a + b + c; the callers' parts fit.
 void join(wchar_t* out, const wchar_t* a, const wchar_t* b, const wchar_t* c) {
@@ -82,8 +83,8 @@ bool place(const wchar_t* folder, const wchar_t* name, const unsigned char* begi
 
 // %LOCALAPPDATA%\Programs\Quillmart, created with its parent; false when LOCALAPPDATA is not set.
 bool makeTargetFolder(wchar_t* folder) {
-  const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, kPathUnits - 32);
-  if (length == 0 || length >= kPathUnits - 32) return false;
+  const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, kFolderUnits);
+  if (length == 0 || length >= kFolderUnits) return false;
   std::wcscat(folder, L"\\Programs");
   CreateDirectoryW(folder, nullptr);
   std::wcscat(folder, L"\\Quillmart");
