@@ -249,7 +249,12 @@ mode_label() {
 
 echo
 echo "=== Whole run under Wine: $(date -u '+%Y-%m-%d %H:%M UTC'), $("$QMT_WINE" --version 2>/dev/null), $(makensis -VERSION)"
-echo "commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$root" diff --quiet HEAD 2>/dev/null || echo ' (with changes)')," \
+if revision=$(git -C "$root" rev-parse --short HEAD 2>/dev/null); then
+  git -C "$root" diff --quiet HEAD || revision="$revision (with changes)"
+else
+  revision="(not a git checkout)"
+fi
+echo "source $revision," \
   "samples: $samples per figure after 1 warm-up round, interleaved; runs took ${elapsed} s;" \
   "load average before $load_before, after $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
