@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs everything the build and the tests need on a Debian 12 machine (run as root). Safe to run again.
 set -eu
-need="cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev zlib1g-dev libzopfli-dev
+need="cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev zlib1g-dev libzopfli-dev nsis
 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
 wine wine64 xvfb x11-apps imagemagick zopfli icoutils file
 openssl osslsigncode softhsm2 libengine-pkcs11-openssl"
