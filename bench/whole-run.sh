@@ -81,6 +81,8 @@ payload_dir() {
 }
 
 echo "=== building (log: $buildlog)"
+# A build folder configured before the benchmark's targets existed does not know them yet: configure it again.
+cmake -S "$root" -B "$build" >>"$buildlog" 2>&1 || die "configuring $build failed (see $buildlog)"
 targets=()
 for name in "${names[@]}"; do targets+=(--target "qmt_bench_$name"); done
 cmake --build "$build" -j 2 "${targets[@]}" >>"$buildlog" 2>&1 || { tail -n 30 "$buildlog" >&2; die "build failed"; }
