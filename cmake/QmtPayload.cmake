@@ -131,10 +131,19 @@ function(qmt_add_payload_table library)
   endif()
   # Time stamps can lie (a file copied with its old time, or replaced within the same second by one of the same
   # size): every build hashes the inputs, and the stamp file changes only when a hash does.
+  # An input given as a path may itself be made by a custom command (a generated payload): it is named as a
+  # dependency, so it exists before it is hashed.
   set(stamp ${dir}/inputs.sha256)
+  set(input_files "")
+  foreach(input ${P_DLL} ${P_EXE})
+    if(IS_ABSOLUTE "${input}")
+      list(APPEND input_files "${input}")
+    endif()
+  endforeach()
   add_custom_target(${library}_inputs
     COMMAND ${CMAKE_COMMAND} -DSTAMP=${stamp} -DDLL=${dll} -DEXE=${exe}
             -P ${PROJECT_SOURCE_DIR}/cmake/QmtInputStamp.cmake
+    DEPENDS ${input_files}
     BYPRODUCTS ${stamp}
     VERBATIM)
   foreach(input ${P_DLL} ${P_EXE})
