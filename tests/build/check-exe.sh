@@ -7,12 +7,7 @@
 set -u
 exe=$1 source_dir=$2 build_dir=$3
 objdump=x86_64-w64-mingw32-objdump
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../harness/checks.sh"
 pass() { echo "ok:   $*"; }
 
 [ -f "$exe" ] || { echo "FAIL: $exe does not exist"; exit 1; }

@@ -8,12 +8,7 @@ cmake=$1 source_dir=$2 scratch=$3
 build=$scratch/build
 rm -rf "$scratch"
 mkdir -p "$scratch"
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../harness/checks.sh"
 
 configure() {
   "$cmake" -S "$source_dir" -B "$build" --toolchain "$source_dir/cmake/mingw-w64-x86_64.cmake" \
@@ -72,5 +67,4 @@ pack "replaced"
 cmp -s "$stream" "$scratch/stream-before" &&
   fail "a replaced file of the same size and time stamp was not packed again"
 
-[ "$failures" -eq 0 ] && echo "payload selection: all cases passed"
-[ "$failures" -eq 0 ]
+finish "payload selection: all cases passed"

@@ -7,11 +7,7 @@ source_dir=$1 boxctl=$2 scratch=$3
 rm -rf "$scratch"
 keys=$scratch/keys
 . "$(dirname "$0")/keys.sh"
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../harness/checks.sh"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 mkdir -p "$scratch/empty"
@@ -45,5 +41,4 @@ done
 for _ in $(seq 100); do [ -s "$scratch/app-report.txt" ] && break; sleep 0.1; done
 [ -s "$scratch/app-report.txt" ] || fail "the installed application did not start"
 
-[ "$failures" -eq 0 ] && echo "release run: all checks passed"
-[ "$failures" -eq 0 ]
+finish "release run: all checks passed"

@@ -9,11 +9,7 @@ source_dir=$1 setup=$2 payload=$3 scratch=$4
 rm -rf "$scratch"
 keys=$scratch/keys
 . "$(dirname "$0")/keys.sh"
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../harness/checks.sh"
 now=$(date +%s)
 export SOURCE_DATE_EPOCH=$now
 release() {
@@ -89,5 +85,4 @@ give only one key||$pem --unsigned
 wrong PIN (QMT_SIGN_PIN) or no such key|QMT_SIGN_PIN=0000|--cert $keys/signer.pem --pkcs11-module $module --pkcs11-key $token_key
 EOF
 
-[ "$failures" -eq 0 ] && echo "release signing: all cases passed"
-[ "$failures" -eq 0 ]
+finish "release signing: all cases passed"
