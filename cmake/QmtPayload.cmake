@@ -183,12 +183,20 @@ function(qmt_add_setup target)
   endif()
   qmt_add_payload_table(${target}_payload DLL ${S_DLL} EXE ${S_EXE} DIR ${CMAKE_CURRENT_BINARY_DIR}/${target}.payload
                         ${extra})
-  # GUI subsystem (no console window), wide-character entry point. The runtime-support objects are compiled into
-  # the executable directly, since nothing references the allocation and fault hooks by name and a static library
-  # would drop them.
+  # GUI subsystem (no console window). The runtime-support objects are compiled into the executable directly, since
+  # nothing references the allocation and fault hooks by name and a static library would drop them.
   add_executable(${target} WIN32 ${QMT_SETUP_SOURCES})
   # The payload table is a root of the linker's garbage collection: every setup executable carries its payload,
   # whatever code refers to it, so the release check always finds it.
-  target_link_options(${target} PRIVATE -municode -Wl,--undefined=_ZN3qmt12payloadTableE)
+  target_link_options(${target} PRIVATE -Wl,--undefined=_ZN3qmt12payloadTableE)
+  # The entry point is the setup's own (runtime/entry.cpp says why), without the C runtime's start-up code.
+  # The setup's libraries are compiled at link time; GNU ld 2.40 then crashes (signal 11) when that code is the
+  # first to need a member of the C runtime's or libgcc's archive, which the start-up code otherwise needs first.
+  # So the functions of those archives that the setup's code calls (or the compiler calls for it) are named here,
+  # to be loaded before: a link that crashes after a change names a new one, which belongs in this list.
+  target_link_options(${target} PRIVATE -nostartfiles -Wl,--entry=qmtEntry
+                      -Wl,--undefined=malloc,--undefined=free,--undefined=realloc,--undefined=memcpy
+                      -Wl,--undefined=memmove,--undefined=memset,--undefined=memcmp,--undefined=strlen
+                      -Wl,--undefined=___chkstk_ms)
   target_link_libraries(${target} PRIVATE qmt_windows ${target}_payload qmt_resources)
 endfunction()
