@@ -192,17 +192,17 @@ prepare() {
   sync "$target/WebView2Loader.dll" "$target/Quillmart.exe" "$target"
 }
 
-# run_once EXE INPUT_DIR LABEL: one timed run; prints "<ms> <cpu ms> <faults>".
+# run_once EXE INPUT_DIR LABEL: one timed run; prints "<ms> <cpu ms> <faults> <peak kB>".
 run_once() {
-  local result=$bench/run.result ms cpu minor major status
+  local result=$bench/run.result ms cpu minor major peak status
   "$timer" "$result" 300 "$QMT_WINE" "$1" >>"$runlog" 2>&1 </dev/null || die "$3: run-timed failed"
-  read -r ms cpu minor major status <"$result"
+  read -r ms cpu minor major peak status <"$result"
   [ "$status" = 0 ] || die "$3: the setup ended with status $status (see $runlog)"
   "$QMT_WINE" "$waiter" Quillmart.exe 60000 >>"$runlog" 2>&1 </dev/null ||
     die "$3: the started Quillmart.exe did not end"
   cmp -s "$target/WebView2Loader.dll" "$2/WebView2Loader.dll" && cmp -s "$target/Quillmart.exe" "$2/Quillmart.exe" ||
     die "$3: the target folder does not hold the payload afterwards"
-  echo "$ms $cpu $((minor + major))"
+  echo "$ms $cpu $((minor + major)) $peak"
 }
 
 results=$bench/results.tsv
@@ -226,7 +226,7 @@ done
 elapsed=$(($(date +%s) - started))
 
 # ---- report ----------------------------------------------------------------------------------------------------
-# column NAME MODE SETUP FIELD: that field (5 = ms, 6 = CPU ms, 7 = faults) of every run, in run order.
+# column NAME MODE SETUP FIELD: that field (5 = ms, 6 = CPU ms, 7 = faults, 8 = peak kB) of every run, in run order.
 column() { awk -F'\t' -v n="$1" -v m="$2" -v s="$3" -v f="$4" '$1 == n && $2 == m && $3 == s { print $f }' "$results"; }
 # median, min and max of numbers on standard input: "median min max".
 summary() {
@@ -285,11 +285,12 @@ for name in "${names[@]}"; do
   done
 done
 echo
-echo "Wall time of the whole Wine process in ms (median, min, max), its CPU time (user + system, median) and its"
-echo "page faults (minor + major, from wait4: the median, then each run in run order)"
+echo "Wall time of the whole Wine process in ms (median, min, max), its CPU time (user + system, median), its peak"
+echo "resident set in MB (median; it includes Wine's own) and its page faults (minor + major, from wait4: the median,"
+echo "then each run in run order)"
 echo
-echo "| payload | mode | setup | median | min | max | CPU | faults | faults of each run |"
-echo "|---|---|---|---:|---:|---:|---:|---:|---|"
+echo "| payload | mode | setup | median | min | max | CPU | peak | faults | faults of each run |"
+echo "|---|---|---|---:|---:|---:|---:|---:|---:|---|"
 declare -A median cpu_median
 for name in "${names[@]}"; do
   for mode in "${modes[@]}"; do
@@ -297,10 +298,12 @@ for name in "${names[@]}"; do
       read -r med lo hi < <(column "$name" "$mode" "$setup" 5 | summary)
       read -r cmed _ _ < <(column "$name" "$mode" "$setup" 6 | summary)
       read -r fmed _ _ < <(column "$name" "$mode" "$setup" 7 | summary)
+      read -r pmed _ _ < <(column "$name" "$mode" "$setup" 8 | summary)
       median[$name/$mode/$setup]=$med
       cpu_median[$name/$mode/$setup]=$cmed
-      printf '| %s | %s | %s | %.1f | %.1f | %.1f | %.1f | %.0f | %s |\n' "$(label "$name")" "$(mode_label "$mode")" \
-        "$setup" "$med" "$lo" "$hi" "$cmed" "$fmed" "$(column "$name" "$mode" "$setup" 7 | paste -sd' ')"
+      printf '| %s | %s | %s | %.1f | %.1f | %.1f | %.1f | %.1f | %.0f | %s |\n' "$(label "$name")" \
+        "$(mode_label "$mode")" "$setup" "$med" "$lo" "$hi" "$cmed" "$(awk -v k="$pmed" 'BEGIN { print k / 1024 }')" \
+        "$fmed" "$(column "$name" "$mode" "$setup" 7 | paste -sd' ')"
     done
   done
 done

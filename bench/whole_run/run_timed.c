@@ -1,11 +1,11 @@
 // Runs one program (a Wine process) and reports its wall time and the page faults it took:
 //   run-timed RESULT_FILE TIMEOUT_SECONDS PROGRAM [ARG...]
-// RESULT_FILE gets one line "<milliseconds> <cpu milliseconds> <minor faults> <major faults> <status>", where
-// the CPU time is user plus system time, and status is the exit
+// RESULT_FILE gets one line "<milliseconds> <cpu milliseconds> <minor faults> <major faults> <peak kB> <status>",
+// where the CPU time is user plus system time, the peak is the largest resident set (ru_maxrss), and status is the exit
 // status, "signal N", or "timeout" (the program was killed after TIMEOUT_SECONDS). The program inherits this
 // program's standard handles. Exits 0 when the line was written, 2 on a usage or system error.
 //
-// The faults are the ones wait4() reports for the waited process, the same counters /usr/bin/time prints as %R and
+// The faults and the peak are the ones wait4() reports for the waited process, the same counters /usr/bin/time prints as %R and
 // %F: the process itself plus the children it reaped. Wine starts a Windows child through a fork that exits at
 // once (the child is reparented), so the application a setup starts is not counted. The wall time is taken with
 // the monotonic clock around fork and wait, with nanosecond resolution rather than /usr/bin/time's 10 ms.
@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
   const double elapsed = secondsNow() - started;
   const double cpu = (double)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
                      (double)(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-  fprintf(result, "%.3f %.3f %ld %ld ", elapsed * 1000.0, cpu, usage.ru_minflt, usage.ru_majflt);
+  fprintf(result, "%.3f %.3f %ld %ld %ld ", elapsed * 1000.0, cpu, usage.ru_minflt, usage.ru_majflt,
+          usage.ru_maxrss);
   if (timedOut) fprintf(result, "timeout\n");
   else if (WIFEXITED(status)) fprintf(result, "%d\n", WEXITSTATUS(status));
   else fprintf(result, "signal %d\n", WTERMSIG(status));
