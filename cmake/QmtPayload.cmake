@@ -198,5 +198,9 @@ function(qmt_add_setup target)
                       -Wl,--undefined=malloc,--undefined=free,--undefined=realloc,--undefined=memcpy
                       -Wl,--undefined=memmove,--undefined=memset,--undefined=memcmp,--undefined=strlen
                       -Wl,--undefined=___chkstk_ms)
+  # The read-only data with the streams starts at a page boundary of the file too (the script says why).
+  set(page_script ${PROJECT_SOURCE_DIR}/cmake/page-aligned-rdata.ld)
+  target_link_options(${target} PRIVATE -Wl,-T,${page_script})
+  set_target_properties(${target} PROPERTIES LINK_DEPENDS ${page_script})
   target_link_libraries(${target} PRIVATE qmt_windows ${target}_payload qmt_resources)
 endfunction()

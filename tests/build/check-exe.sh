@@ -3,7 +3,8 @@
 #
 # PE32+ for x86-64, GUI subsystem, imports only from KERNEL32, ntdll and the system C runtime (user32 is loaded at
 # run time, only when a message box is shown), stripped (no .debug sections, no symbols), link time stamp 0, no
-# manifest among the resources, and neither the source nor the build folder's path inside.
+# manifest among the resources, its read-only data at a page boundary of the file, and neither the source nor the
+# build folder's path inside.
 set -u
 exe=$1 source_dir=$2 build_dir=$3
 objdump=x86_64-w64-mingw32-objdump
@@ -28,6 +29,14 @@ for dll in $dlls; do
 done
 
 sections=$("$objdump" -h "$exe")
+# The read-only data (the payload streams) starts at a page boundary of the file, so Wine maps it from the file
+# instead of reading it into memory at the start (cmake/page-aligned-rdata.ld).
+rdata_offset=$(echo "$sections" | awk '$2 == ".rdata" { print $6 }')
+if [ -n "$rdata_offset" ] && [ $((0x$rdata_offset % 4096)) = 0 ]; then
+  pass ".rdata starts at a page boundary of the file"
+else
+  fail ".rdata starts at file offset 0x$rdata_offset, not at a page boundary"
+fi
 if echo "$sections" | grep -q '\.debug'; then fail "has .debug sections"; else pass "no .debug sections"; fi
 if "$objdump" -t "$exe" 2>/dev/null | grep -q '^\['; then fail "has a symbol table"; else pass "no symbols"; fi
 
