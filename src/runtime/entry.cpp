@@ -1,17 +1,21 @@
 // Entry point of Quillmart-Setup.exe: prepares the process, runs the setup, exits 0.
 //
 // The executable is linked without the C runtime's start-up code (cmake/QmtPayload.cmake): the setup reads its
-// command line with GetCommandLineW, has no static object that needs constructing, uses no stdio and no
-// thread-local data, so none of what that code prepares is used, and leaving it out keeps about 11 KiB out of
-// the setup. The C runtime DLL initialises itself when it is loaded, so malloc and the other functions the setup
-// calls work as before.
+// command line with GetCommandLineW, uses no stdio and no thread-local data, so none of what that code prepares is
+// used, and leaving it out keeps about 11 KiB out of the setup. The C runtime DLL initialises itself when it is
+// loaded, so malloc and the other functions the setup calls work as before.
 #include <windows.h>
 
 #include "runtime/process_support.h"
 #include "setup/run_setup.h"
 
+// Runs the constructors of static objects, once; the compiler calls it at the top of every main(), and so does
+// this entry point, so that a static object with a constructor works here as it would anywhere else.
+extern "C" void __main();
+
 extern "C" [[noreturn]] void qmtEntry() {
   qmt::prepareProcess();
+  __main();
   qmt::runSetup();
   ExitProcess(0);
 }
