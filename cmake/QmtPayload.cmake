@@ -186,7 +186,7 @@ function(qmt_add_setup target)
   # GUI subsystem (no console window). The runtime-support objects are compiled into the executable directly, since
   # nothing references the allocation and fault hooks by name and a static library would drop them.
   add_executable(${target} WIN32 ${QMT_SETUP_SOURCES})
-  target_compile_options(${target} PRIVATE ${QMT_RUNTIME_SUPPORT_OPTIONS} $<$<NOT:$<CONFIG:Debug>>:-Os>)
+  target_compile_options(${target} PRIVATE ${QMT_SETUP_CODE_OPTIONS})
   # The payload table is a root of the linker's garbage collection: every setup executable carries its payload,
   # whatever code refers to it, so the release check always finds it.
   target_link_options(${target} PRIVATE -Wl,--undefined=_ZN3qmt12payloadTableE)

@@ -1,12 +1,12 @@
 // Runs one program (a Wine process) and reports its wall time and the page faults it took:
 //   run-timed RESULT_FILE TIMEOUT_SECONDS PROGRAM [ARG...]
 // RESULT_FILE gets one line "<milliseconds> <cpu milliseconds> <minor faults> <major faults> <peak kB> <status>",
-// where the CPU time is user plus system time, the peak is the largest resident set (ru_maxrss), and status is the exit
-// status, "signal N", or "timeout" (the program was killed after TIMEOUT_SECONDS). The program inherits this
-// program's standard handles. Exits 0 when the line was written, 2 on a usage or system error.
+// where the CPU time is user plus system time, the peak is the largest resident set (ru_maxrss), and status is
+// the exit status, "signal N", or "timeout" (the program was killed after TIMEOUT_SECONDS). The program inherits
+// this program's standard handles. Exits 0 when the line was written, 2 on a usage or system error.
 //
-// The faults and the peak are the ones wait4() reports for the waited process, the same counters /usr/bin/time prints as %R and
-// %F: the process itself plus the children it reaped. Wine starts a Windows child through a fork that exits at
+// The faults and the peak are the ones wait4() reports for the waited process (the faults are the counters
+// /usr/bin/time prints as %R and %F): the process itself plus the children it reaped. Wine starts a Windows child through a fork that exits at
 // once (the child is reparented), so the application a setup starts is not counted. The wall time is taken with
 // the monotonic clock around fork and wait, with nanosecond resolution rather than /usr/bin/time's 10 ms.
 #define _GNU_SOURCE
