@@ -35,7 +35,7 @@ commit=$(git -C "$repo" rev-parse HEAD 2>/dev/null) || die "$repo is not a git c
 if ! command -v mmdebstrap >/dev/null; then
   command -v apt-get >/dev/null || die "mmdebstrap is missing and this is no Debian system to install it on"
   echo "test-fresh: installing mmdebstrap"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends mmdebstrap >/dev/null \
+  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends mmdebstrap; } >/dev/null \
     || die "could not install mmdebstrap (apt-get install mmdebstrap)"
 fi
 
@@ -80,14 +80,15 @@ done
   || echo "test-fresh: note: uncommitted changes are not tested; the fresh systems get commit $commit"
 mkdir -p "$cache" "$logs"
 
-# A stock base system: minbase and git, cached as a tarball so that a rerun starts in seconds.
+# A stock base system: minbase and git, cached as a tarball so that a rerun starts in seconds. (mmdebstrap tells
+# a tarball from a folder by the name's ending, hence .part.tar while it is written.)
 baseSystem() {
-  local v=$1 tar=$cache/debian-$1.tar
+  local v=$1 tar=$cache/debian-$1.tar part=$cache/debian-$1.part.tar
   if [ ! -s "$tar" ] || [ -n "$(find "$tar" -mtime +6)" ]; then
     echo "test-fresh: bootstrapping Debian $v ($(codename "$v"))" >&2
-    mmdebstrap --quiet --variant=minbase --include=git "$(codename "$v")" "$tar.part" ${mirror:+"$mirror"} \
+    mmdebstrap --quiet --variant=minbase --include=git "$(codename "$v")" "$part" ${mirror:+"$mirror"} \
       >"$logs/debian-$v-bootstrap.log" 2>&1 || die "mmdebstrap failed for Debian $v (see $logs/debian-$v-bootstrap.log)"
-    mv "$tar.part" "$tar"
+    mv "$part" "$tar"
   fi
   echo "$tar"
 }
