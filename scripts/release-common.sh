@@ -55,6 +55,21 @@ trusted_roots() {
   fi
 }
 
+# crl_bundle OUT FILE...: the CRLs of every FILE (PEM, several to a file, or DER) as one PEM file.
+crl_bundle() {
+  local out=$1 file
+  shift
+  : >"$out"
+  for file in "$@"; do
+    [ -f "$file" ] && [ -r "$file" ] || die "the CRL file $file does not exist or cannot be read"
+    if grep -q "BEGIN X509 CRL" "$file"; then
+      cat "$file" >>"$out"
+    else
+      openssl crl -inform DER -in "$file" >>"$out" 2>/dev/null || die "--crl $file is not a CRL (PEM or DER)"
+    fi
+  done
+}
+
 # verify_offline FILE TRUST [CRLS]: checks FILE's signature, its chain up to a root in TRUST and its digest (and a
 # timestamp's) without reaching any URL: osslsigncode 2.5 fetches nothing, newer ones are told not to fetch CRLs.
 # With CRLS (a PEM file of CRLs) every certificate of the chains is checked against them. Sets verify_output, and

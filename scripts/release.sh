@@ -32,7 +32,7 @@ Key (exactly one)
 Signature
   --timestamp URL        RFC 3161 time-stamping authority (without it: no timestamp)
   --ca FILE              root certificate(s) the signature must verify against, besides the system's
-  --crl FILE             check revocation against this CRL (PEM; repeatable). Without it revocation is not
+  --crl FILE             check revocation against this CRL (PEM or DER; repeatable). Without it revocation is not
                          checked: the signature is verified offline, no CRL or OCSP URL is fetched
 
 Output
@@ -262,15 +262,7 @@ crl_file=""
 revocation="not checked (offline)"
 if [ ${#crls[@]} -gt 0 ]; then
   crl_file=$private/crls.pem
-  : >"$crl_file"
-  for file in "${crls[@]}"; do
-    need_file "CRL" "$file"
-    if grep -q "BEGIN X509 CRL" "$file"; then
-      cat "$file" >>"$crl_file"
-    else
-      openssl crl -inform DER -in "$file" >>"$crl_file" 2>/dev/null || die "--crl $file is not a CRL (PEM or DER)"
-    fi
-  done
+  crl_bundle "$crl_file" "${crls[@]}"
   revocation="checked against ${crls[*]}"
 fi
 
