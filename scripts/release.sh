@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds a release of Quillmart-Setup.exe: a fresh build of its own with zopfli-compressed streams, Authenticode
-# signing (SHA-256) with osslsigncode, verification of the signature, the release check on the signed file, and a
-# report. Every bad input ends the run with one line naming the cause, a non-zero exit and no file at --out: the
-# result is written beside --out under a temporary name and renamed only at the very end.
+# signing (SHA-256) with osslsigncode, an offline verification of the signature, the release check on the signed
+# file, a provenance record (<out>.buildinfo) and a report. Every bad input ends the run with one line naming the
+# cause and a non-zero exit, and leaves --out and its .buildinfo as they were: the results are written beside --out
+# under temporary names and renamed only at the very end.
 #
 #   bash scripts/release.sh [options]        (bash scripts/release.sh --help lists them)
 set -euo pipefail
@@ -25,21 +26,27 @@ Key (exactly one)
   --unsigned             build without a signature
   --password-file FILE   file whose first line is the password (instead of QMT_SIGN_PASSWORD)
 
+  The certificate file (--cert, or inside --pkcs12) holds the signer's certificate first, then its
+  intermediates; all of them are embedded in the signature.
+
 Signature
   --timestamp URL        RFC 3161 time-stamping authority (without it: no timestamp)
-  --tsa-cert FILE --tsa-key FILE
-                         sign the timestamp with this local authority instead of a URL (offline signing, tests)
   --ca FILE              root certificate(s) the signature must verify against, besides the system's
+  --crl FILE             check revocation against this CRL (PEM or DER; repeatable). Without it revocation is not
+                         checked: the signature is verified offline, no CRL or OCSP URL is fetched
 
 Output
   --out FILE             the signed setup (default: build/release/Quillmart-Setup.exe)
   --work DIR             build folder, emptied first (default: build/release-work)
   --setup FILE           sign and check this already built, unsigned setup instead of building one;
                          --payload must name the files it was built from
+  --allow-dirty          build although tracked files have uncommitted changes (the .buildinfo says so)
   --help                 this text
 
-The signing time is SOURCE_DATE_EPOCH when set (else now): two runs with the same tree, payload, key and
-SOURCE_DATE_EPOCH give byte-identical setups, unless a timestamp is requested.
+The signing time is SOURCE_DATE_EPOCH when set (else now). Two runs with the same tree, payload and
+SOURCE_DATE_EPOCH give the same unsigned setup; with an RSA key and no timestamp also the same signed one
+(ECDSA signatures and timestamps differ on every run). scripts/verify-release.sh checks a published setup
+against its .buildinfo.
 EOF
 }
 
@@ -49,16 +56,17 @@ die() {
 }
 
 payload=$root/payload demo=0 pkcs12="" cert="" key="" module="" token_key="" unsigned=0 password_file=""
-timestamp="" tsa_cert="" tsa_key="" ca="" out=$root/build/release/Quillmart-Setup.exe work=$root/build/release-work
-setup=""
+timestamp="" ca="" crls=() out=$root/build/release/Quillmart-Setup.exe work=$root/build/release-work setup=""
+allow_dirty=0
 while [ $# -gt 0 ]; do
   option=$1
   case $option in
     --help) usage; exit 0 ;;
     --demo) demo=1; shift; continue ;;
     --unsigned) unsigned=1; shift; continue ;;
+    --allow-dirty) allow_dirty=1; shift; continue ;;
     --payload | --pkcs12 | --cert | --key | --pkcs11-module | --pkcs11-key | --password-file | --timestamp | \
-      --tsa-cert | --tsa-key | --ca | --out | --work | --setup)
+      --ca | --crl | --out | --work | --setup)
       [ $# -ge 2 ] && [ -n "$2" ] || die "$option needs a value"
       value=$2; shift 2 ;;
     *) die "unknown option $option (see --help)" ;;
@@ -66,12 +74,25 @@ while [ $# -gt 0 ]; do
   case $option in
     --payload) payload=$value ;; --pkcs12) pkcs12=$value ;; --cert) cert=$value ;; --key) key=$value ;;
     --pkcs11-module) module=$value ;; --pkcs11-key) token_key=$value ;; --password-file) password_file=$value ;;
-    --timestamp) timestamp=$value ;; --tsa-cert) tsa_cert=$value ;; --tsa-key) tsa_key=$value ;; --ca) ca=$value ;;
+    --timestamp) timestamp=$value ;; --ca) ca=$value ;; --crl) crls+=("$value") ;;
     --out) out=$value ;; --work) work=$value ;; --setup) setup=$value ;;
   esac
 done
-# A failed run leaves nothing at --out, not even the setup of an earlier run that could be published by mistake.
-[ -d "$out" ] || rm -f -- "$out"
+. "$root/scripts/release-common.sh"
+
+# --- Nothing an input could be overwritten with --------------------------------------------------------------------
+# The results replace --out and --out.buildinfo only at the very end; neither may be one of the inputs.
+same_file() {
+  local what=$1 file=$2 result
+  for result in "$out" "$out.buildinfo"; do
+    [ ! -e "$result" ] || [ ! "$result" -ef "$file" ] || die "--out $out would overwrite the $what $file"
+  done
+}
+[ -z "$setup" ] || same_file setup "$setup"
+for name in WebView2Loader.dll Quillmart.exe; do same_file "payload file" "$payload/$name"; done
+for input in "$pkcs12" "$cert" "$key" "$password_file" "$ca" "$module" ${crls[@]+"${crls[@]}"}; do
+  [ -z "$input" ] || same_file "key or certificate file" "$input"
+done
 
 # --- What to sign with -------------------------------------------------------------------------------------------
 kind=""
@@ -91,13 +112,20 @@ case $kind in
     die "a PKCS#11 key needs --cert, --pkcs11-module and --pkcs11-key" ;;
   pkcs12 | unsigned) [ -z "$cert" ] || die "--cert goes with --key or --pkcs11-module, not with --$kind" ;;
 esac
-[ -z "$timestamp" ] || [ -z "$tsa_cert$tsa_key" ] || die "give --timestamp or --tsa-cert/--tsa-key, not both"
-[ -z "$tsa_cert$tsa_key" ] || { [ -n "$tsa_cert" ] && [ -n "$tsa_key" ]; } ||
-  die "--tsa-cert and --tsa-key go together"
-[ "$kind" != unsigned ] || [ -z "$timestamp$tsa_cert" ] || die "--unsigned takes no timestamp"
+[ "$kind" != unsigned ] || [ -z "$timestamp${crls[*]+x}" ] || die "--unsigned takes no timestamp and no --crl"
 
 signing_time=${SOURCE_DATE_EPOCH:-$(date +%s)}
 [[ $signing_time =~ ^[0-9]+$ ]] || die "SOURCE_DATE_EPOCH is not a number of seconds: $signing_time"
+
+# The .buildinfo names the commit that was built; a tree that differs from it is built only when asked for.
+commit=$(git -C "$root" rev-parse --verify -q HEAD 2>/dev/null) ||
+  die "the sources in $root are not a git checkout with a commit: the .buildinfo records the commit built"
+tree_state=clean
+if [ -n "$(git -C "$root" status --porcelain --untracked-files=no)" ]; then
+  [ "$allow_dirty" = 1 ] ||
+    die "the sources in $root have uncommitted changes to tracked files; commit them, or give --allow-dirty"
+  tree_state="dirty (--allow-dirty: uncommitted changes to tracked files)"
+fi
 
 # A file given by the user: it must be a readable file (one line naming what is wrong otherwise).
 need_file() {
@@ -128,14 +156,19 @@ case $present in
 esac
 [ -z "$setup" ] || need_file "setup" "$setup"
 
-# --- Output: a temporary name beside --out, renamed at the very end -----------------------------------------------
+# --- Output: temporary names beside --out, renamed at the very end -------------------------------------------------
 out_dir=$(dirname "$out")
-mkdir -p "$out_dir" 2>/dev/null || die "cannot create the output folder $out_dir"
 [ ! -d "$out" ] || die "--out $out is a folder"
+mkdir -p "$out_dir" 2>/dev/null || die "cannot create the output folder $out_dir"
 out=$(cd "$out_dir" && pwd)/$(basename "$out")
+if [ -z "$setup" ]; then
+  work_path=$(realpath -m "$work")
+  case $out in "$work_path"/*) die "--out $out lies in --work $work_path, which the build empties" ;; esac
+fi
 private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-release.XXXXXX")
 partial=$out_dir/.$(basename "$out").partial.$$
-trap 'rm -rf "$private" "$partial"' EXIT
+partial_info=$out_dir/.$(basename "$out").buildinfo.partial.$$
+trap 'rm -rf "$private" "$partial" "$partial_info"' EXIT
 
 # --- The key and its certificate ---------------------------------------------------------------------------------
 # Secrets reach openssl and osslsigncode only through a file readable by this user alone, never an argument.
@@ -145,11 +178,11 @@ keep_secret() {
   secret=$private/secret
   (umask 077 && printf '%s\n' "$1" >"$secret")
 }
-if [ "$kind" = pkcs11 ]; then
-  [ -z "${QMT_SIGN_PIN+set}" ] || keep_secret "$QMT_SIGN_PIN"
-elif [ -n "$password_file" ]; then
+if [ -n "$password_file" ]; then
   need_file "password file" "$password_file"
   keep_secret "$(head -n 1 "$password_file")"
+elif [ "$kind" = pkcs11 ]; then
+  [ -z "${QMT_SIGN_PIN+set}" ] || keep_secret "$QMT_SIGN_PIN"
 elif [ -n "${QMT_SIGN_PASSWORD+set}" ]; then
   keep_secret "$QMT_SIGN_PASSWORD"
 fi
@@ -204,15 +237,34 @@ if [ "$kind" != unsigned ]; then
   [ "$signing_time" -ge "$not_before" ] ||
     die "the certificate $signer is valid only from $(utc "$not_before"), after the signing time $(utc "$signing_time")"
 fi
-timestamp_args=()
-if [ -n "$timestamp" ]; then
-  timestamp_args=(-ts "$timestamp")
-elif [ -n "$tsa_cert" ]; then
-  need_file "time-stamping certificate" "$tsa_cert"
-  need_file "time-stamping key" "$tsa_key"
-  timestamp_args=(-TSA-certs "$tsa_cert" -TSA-key "$tsa_key" -TSA-time "$signing_time")
+# The key's kind decides whether the signed bytes can be reproduced: RSA (PKCS#1 v1.5) signatures are a function
+# of key and digest, ECDSA ones hold a random number.
+reproducible="unsigned bytes reproducible"
+if [ "$kind" != unsigned ]; then
+  key_type=$(openssl x509 -in "$signer_cert" -noout -text | sed -n 's/^ *Public Key Algorithm: //p' | head -n 1)
+  case $key_type in
+    rsaEncryption) key_type=RSA ;;
+    id-ecPublicKey) key_type=ECDSA ;;
+  esac
+  if [ -n "$timestamp" ]; then
+    reproducible="signed bytes not reproducible (timestamp); unsigned bytes reproducible"
+  elif [ "$key_type" = RSA ]; then
+    reproducible="signed bytes reproducible (RSA, with the same SOURCE_DATE_EPOCH)"
+  else
+    reproducible="signed bytes not reproducible ($key_type); unsigned bytes reproducible"
+  fi
 fi
+timestamp_args=()
+[ -z "$timestamp" ] || timestamp_args=(-ts "$timestamp")
 [ -z "$ca" ] || need_file "root certificate file" "$ca"
+# Revocation is checked only against CRLs the user has (one PEM file of them all), never fetched.
+crl_file=""
+revocation="not checked (offline)"
+if [ ${#crls[@]} -gt 0 ]; then
+  crl_file=$private/crls.pem
+  crl_bundle "$crl_file" "${crls[@]}"
+  revocation="checked against ${crls[*]}"
+fi
 
 # --- Build ---------------------------------------------------------------------------------------------------------
 mkdir -p "$work" || die "cannot create the build folder $work"
@@ -224,10 +276,7 @@ if [ -z "$setup" ]; then
   [ -z "$(ls -A "$work")" ] || [ -f "$work/CMakeCache.txt" ] ||
     die "--work $work is neither empty nor a build folder; it would be emptied"
   echo "release.sh: building in $work (zopfli; log: $log)" >&2
-  rm -rf "$work"
-  { cmake -S "$root" -B "$work" --toolchain "$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
-      -DQMT_PAYLOAD_DIR="$payload" -DQMT_ZOPFLI=ON &&
-    cmake --build "$work" -j2 --target Quillmart-Setup; } >"$log" 2>&1 || die "the build failed; its log: $log"
+  build_setup "$root" "$work" "$payload" "$log" || die "the build failed; its log: $log"
   unsigned_exe=$work/src/Quillmart-Setup.exe
   check=$work/tools/host/qmt-payload-check
   inputs=$payload
@@ -244,35 +293,93 @@ else
 fi
 
 # --- Sign, verify, check -----------------------------------------------------------------------------------------
+# sign_failure ERRORS: one line naming why osslsigncode could not sign. A refused PIN is said as such and never
+# retried: a hardware token locks itself after a few wrong PINs.
+sign_failure() {
+  local first
+  first=$(grep -v '^Succeeded\|^Failed$\|^Engine ".*" set' <<<"$1" | head -n 1)
+  if grep -q "Unknown option" <<<"$1"; then
+    echo "this osslsigncode ($(osslsigncode --version 2>&1 | head -n 1)) does not support: $first"
+  elif grep -qi "timestamping failed\|Time-Stamp" <<<"$1"; then
+    echo "the time-stamping authority $timestamp failed: $(grep -m1 -i 'failure\|error' <<<"$1" || echo "$first")"
+  elif [ "$kind" != pkcs11 ]; then
+    echo "osslsigncode could not sign: $first"
+  elif grep -qi "load.*'pkcs11' engine\|no such engine" <<<"$1"; then
+    echo "OpenSSL's PKCS#11 engine cannot be loaded (Debian package libengine-pkcs11-openssl)"
+  elif grep -q "Unable to load module\|Unable to load PKCS#11 module" <<<"$1"; then
+    echo "the PKCS#11 module $module cannot be loaded: $(grep -m1 -B1 'Unable to load module' <<<"$1" | head -n 1)"
+  elif grep -q "PIN locked\|PIN_LOCKED" <<<"$1"; then
+    echo "the token's PIN is locked; it must be unlocked with the token's own tools"
+  elif grep -q "PIN incorrect\|PIN_INCORRECT\|PIN_LEN_RANGE\|Login failed" <<<"$1"; then
+    echo "the token refused the PIN (QMT_SIGN_PIN or --password-file); tried once, not retried"
+  elif grep -q "No matching initialized token" <<<"$1"; then
+    echo "no token matches $token_key in the module $module"
+  elif grep -q "private key was not found\|object not found" <<<"$1"; then
+    echo "the token holds no private key matching $token_key"
+  else
+    echo "cannot sign with $token_key through $module: $first"
+  fi
+}
+trust=$private/trust.pem
+roots_text=""
 if [ "$kind" = unsigned ]; then
   cp "$unsigned_exe" "$partial"
 else
   if ! errors=$(osslsigncode sign "${key_args[@]}" "${pass_args[@]}" -h sha256 -n "Quillmart Setup" \
       -time "$signing_time" "${timestamp_args[@]}" -in "$unsigned_exe" -out "$partial" 2>&1); then
     rm -f "$partial"
-    case $kind in
-      pkcs11)
-        die "cannot sign with $token_key through $module: wrong PIN (QMT_SIGN_PIN) or no such key on the token" ;;
-      *) die "osslsigncode could not sign: $(grep -v '^Succeeded\|^Failed$' <<<"$errors" | head -n 1)" ;;
-    esac
+    die "$(sign_failure "$errors")"
   fi
-  trust=$private/trust.pem
-  cat /etc/ssl/certs/ca-certificates.crt ${ca:+"$ca"} >"$trust" 2>/dev/null || : >"$trust"
-  verify=$(osslsigncode verify -CAfile "$trust" -TSA-CAfile "$trust" -in "$partial" 2>&1) ||
-    die "the signed setup does not verify against the trusted roots (give the signer's root with --ca):" \
-      "$(grep -iE 'error|fail' <<<"$verify" | head -n 1)"
+  trusted_roots "$trust" "$ca"
+  verify_offline "$partial" "$trust" "$crl_file" ||
+    die "the signed setup does not verify against $roots_text: $verify_cause"
   if [ ${#timestamp_args[@]} -gt 0 ]; then
-    grep -q "Timestamp Server Signature verification: ok" <<<"$verify" ||
+    grep -q "Timestamp Server Signature verification: ok\|Timestamp verified using" <<<"$verify_output" ||
       die "the timestamp does not verify against the trusted roots (give the authority's root with --ca)"
   fi
 fi
 report=$("$check" "$partial" "$inputs/WebView2Loader.dll" "$inputs/Quillmart.exe" 2>&1) ||
   die "the release check failed on the signed setup: $(grep -m1 '^FAIL\|cannot' <<<"$report")"
-mv -f "$partial" "$out"
 
-# --- Report ------------------------------------------------------------------------------------------------------
+# --- Provenance record: <out>.buildinfo ----------------------------------------------------------------------------
 sha() { sha256sum "$1" | cut -d' ' -f1; }
 size() { wc -c <"$1" | tr -d ' '; }
+{
+  echo "Format: 1"
+  echo "Source: Quillmart-Setup"
+  echo "Source-Commit: $commit"
+  echo "Source-Tree: $tree_state"
+  if [ -z "$setup" ]; then
+    echo "Build: scripts/release.sh (Release, zopfli)"
+  else
+    echo "Build: given with --setup, not built by this run"
+  fi
+  echo "Source-Date-Epoch: ${SOURCE_DATE_EPOCH:-unset}"
+  echo "Debian-Release: $(debian_release)"
+  for package in $shaping_packages; do echo "Package: $package $(package_version "$package")"; done
+  if [ "$demo" = 1 ]; then echo "Payload: demo stand-ins"; else echo "Payload: release files"; fi
+  for name in WebView2Loader.dll Quillmart.exe; do
+    echo "Payload-File: $name $(size "$inputs/$name") $(sha "$inputs/$name")"
+  done
+  echo "Unsigned-SHA256: $(sha "$unsigned_exe")"
+  if [ "$kind" = unsigned ]; then
+    echo "Signed-SHA256: none (unsigned)"
+    echo "Signer: none"
+    echo "Signer-Certificate-SHA256: none"
+  else
+    echo "Signed-SHA256: $(sha "$partial")"
+    echo "Signer: $signer"
+    echo "Signer-Certificate-SHA256: $(openssl x509 -in "$signer_cert" -noout -fingerprint -sha256 |
+      sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')"
+    echo "Signature-Key: $key_type"
+  fi
+  echo "Timestamp-Authority: ${timestamp:-none}"
+  echo "Reproducible: $reproducible"
+} >"$partial_info"
+mv -f "$partial" "$out"
+mv -f "$partial_info" "$out.buildinfo"
+
+# --- Report ------------------------------------------------------------------------------------------------------
 elapsed=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
 echo "=== Quillmart-Setup release"
 if [ "$demo" = 1 ]; then
@@ -292,6 +399,7 @@ for name in WebView2Loader.dll Quillmart.exe; do
 done
 total=$(size "$out")
 echo "setup           $total bytes; without its streams $((total - streams)) bytes"
+echo "source          commit $commit, $tree_state"
 echo "unsigned sha256 $(sha "$unsigned_exe")"
 if [ "$kind" = unsigned ]; then
   echo "signed sha256   - (unsigned)"
@@ -301,14 +409,12 @@ fi
 echo "signer          $signer"
 if [ "$kind" != unsigned ]; then
   echo "signing time    $(utc "$signing_time")${SOURCE_DATE_EPOCH:+ (SOURCE_DATE_EPOCH)}"
-  if [ -n "$timestamp" ]; then
-    echo "timestamp       $timestamp"
-  elif [ -n "$tsa_cert" ]; then
-    echo "timestamp       local authority $tsa_cert"
-  else
-    echo "timestamp       none"
-  fi
+  echo "timestamp       ${timestamp:-none}"
+  echo "verified        signature, chain and digest against $roots_text, offline"
+  echo "revocation      $revocation"
 fi
+echo "reproducible    $reproducible"
 echo "release check   $(tail -n 1 <<<"$report")"
 echo "output          $out"
+echo "provenance      $out.buildinfo"
 echo "time            $elapsed s"

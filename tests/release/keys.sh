@@ -1,28 +1,89 @@
 #!/bin/sh
 # Sourced by the release tests: makes throwaway keys in folder $keys with openssl (nothing here is ever committed).
-#   ca.pem            root certificate of a test CA
-#   signer.pem/.key   code-signing certificate and key, valid from now for 30 days; signer.p12 with password $password
-#   plain.pem/.key    a certificate of the same CA without the code-signing usage
-#   short.pem/.key    a code-signing certificate valid for one day
-#   tsa.pem/.key      a time-stamping authority of the same CA
+# A three-level CA shaped like the public ones: root -> intermediate -> leaf certificates. The intermediate and the
+# leaves carry a CRL distribution point and authority-information access (CA issuers, OCSP) on a loopback port
+# where nothing listens, as on a build host without a route to the CA.
+#   root.pem             root certificate (the one to trust, --ca)
+#   int.pem              intermediate; chain.pem is signer.pem followed by int.pem
+#   signer.pem/.key      code-signing certificate and RSA key, valid from now for 30 days; signer.p12 (the chain
+#                        inside, modern encryption) and signer-legacy.p12 (-legacy) with password $password
+#   ec.pem/.key          code-signing certificate with a P-256 key; ec-chain.pem with the intermediate
+#   plain.pem/.key       a certificate of the same CA without the code-signing usage
+#   short.pem/.key       a code-signing certificate valid for one day
+#   tsa.pem/.key         a time-stamping authority of the same CA; tsa-chain.pem with the intermediate
+#   int.crl, root.crl    CRLs that revoke nothing; revoked.crl is the intermediate's CRL revoking signer.pem
 password=pa55-w0rd
+nowhere=http://127.0.0.1:9
 mkdir -p "$keys"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$keys/ca.key" -out "$keys/ca.pem" -days 30 \
-  -subj "/CN=Quillmart Test CA" -addext basicConstraints=critical,CA:true \
-  -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
-# issue NAME DAYS EXTENDED_KEY_USAGE (empty: none)
-issue() {
-  openssl req -newkey rsa:2048 -nodes -keyout "$keys/$1.key" -out "$keys/$1.csr" -subj "/O=Farrowind/CN=$1" \
-    2>/dev/null
-  printf 'basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\n' >"$keys/$1.ext"
-  [ -z "$3" ] || printf 'extendedKeyUsage=%s\n' "$3" >>"$keys/$1.ext"
-  openssl x509 -req -in "$keys/$1.csr" -CA "$keys/ca.pem" -CAkey "$keys/ca.key" -CAcreateserial \
-    -out "$keys/$1.pem" -days "$2" -extfile "$keys/$1.ext" 2>/dev/null
+# distribution NAME: the CRL distribution point and AIA of a certificate issued by NAME
+distribution() {
+  printf 'crlDistributionPoints=URI:%s/%s.crl\n' "$nowhere" "$1"
+  printf 'authorityInfoAccess=caIssuers;URI:%s/%s.crt,OCSP;URI:%s/ocsp\n' "$nowhere" "$1" "$nowhere"
 }
-issue signer 30 codeSigning
-issue plain 30 ""
-issue short 1 codeSigning
-issue tsa 30 critical,timeStamping
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$keys/root.key" -out "$keys/root.pem" -days 30 \
+  -subj "/CN=Quillmart Test Root" -addext basicConstraints=critical,CA:true \
+  -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
+# issue NAME ISSUER DAYS EXTENSIONS [KEY_OPTIONS...]
+issue() {
+  name=$1 issuer=$2 days=$3 extensions=$4; shift 4
+  [ $# -gt 0 ] || set -- rsa:2048
+  openssl req -new -newkey "$@" -nodes -keyout "$keys/$name.key" -out "$keys/$name.csr" \
+    -subj "/O=Farrowind/CN=$name" 2>/dev/null
+  { printf '%s\n' "$extensions"; distribution "$issuer"; } >"$keys/$name.ext"
+  openssl x509 -req -in "$keys/$name.csr" -CA "$keys/$issuer.pem" -CAkey "$keys/$issuer.key" -CAcreateserial \
+    -out "$keys/$name.pem" -days "$days" -extfile "$keys/$name.ext" 2>/dev/null
+}
+leaf='basicConstraints=CA:false
+keyUsage=critical,digitalSignature'
+issue int root 30 'basicConstraints=critical,CA:true,pathlen:0
+keyUsage=critical,keyCertSign,cRLSign'
+issue signer int 30 "$leaf
+extendedKeyUsage=codeSigning"
+issue ec int 30 "$leaf
+extendedKeyUsage=codeSigning" ec -pkeyopt ec_paramgen_curve:P-256
+issue plain int 30 "$leaf"
+issue short int 1 "$leaf
+extendedKeyUsage=codeSigning"
+issue tsa int 30 "$leaf
+extendedKeyUsage=critical,timeStamping"
+for name in signer ec tsa; do cat "$keys/$name.pem" "$keys/int.pem" >"$keys/$name-chain.pem"; done
+mv "$keys/signer-chain.pem" "$keys/chain.pem"
 printf '%s\n' "$password" >"$keys/password"
-openssl pkcs12 -export -in "$keys/signer.pem" -inkey "$keys/signer.key" -certfile "$keys/ca.pem" \
+openssl pkcs12 -export -in "$keys/signer.pem" -inkey "$keys/signer.key" -certfile "$keys/int.pem" \
   -out "$keys/signer.p12" -passout "file:$keys/password"
+openssl pkcs12 -export -legacy -in "$keys/signer.pem" -inkey "$keys/signer.key" -certfile "$keys/int.pem" \
+  -out "$keys/signer-legacy.p12" -passout "file:$keys/password"
+
+# crl NAME ISSUER [CERTIFICATE TO REVOKE]: a CRL of ISSUER, valid for 30 days, in $keys/NAME.crl
+crl() {
+  db=$keys/db-$1
+  mkdir -p "$db"
+  : >"$db/index.txt"
+  echo 01 >"$db/crlnumber"
+  printf '[ca]\ndefault_ca=test\n[test]\ndatabase=%s/index.txt\ncrlnumber=%s/crlnumber\ndefault_md=sha256\n' \
+    "$db" "$db" >"$db/ca.cnf"
+  [ -z "${3:-}" ] || openssl ca -config "$db/ca.cnf" -keyfile "$keys/$2.key" -cert "$keys/$2.pem" \
+    -revoke "$keys/$3.pem" 2>/dev/null
+  openssl ca -config "$db/ca.cnf" -keyfile "$keys/$2.key" -cert "$keys/$2.pem" -gencrl -crldays 30 \
+    -out "$keys/$1.crl" 2>/dev/null
+}
+crl root root
+crl int int
+crl revoked int signer
+
+# The time-stamping authority's settings for tsa-server.pl.
+echo 01 >"$keys/tsa.serial"
+cat >"$keys/tsa.cnf" <<END
+[tsa]
+default_tsa = test
+[test]
+serial = $keys/tsa.serial
+signer_cert = $keys/tsa.pem
+signer_key = $keys/tsa.key
+certs = $keys/int.pem
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.59999.1
+digests = sha256, sha384, sha512, sha1
+accuracy = secs:1
+ess_cert_id_alg = sha256
+END

@@ -1,48 +1,34 @@
-#!/bin/sh
+#!/bin/bash
 # Signing through scripts/release.sh, on an already built setup (--setup):
 #   release-signing.sh SOURCE_DIR SETUP_EXE PAYLOAD_DIR SCRATCH_DIR
-# With throwaway keys: two runs with the same SOURCE_DATE_EPOCH give the same bytes and verify against the test CA
-# with a SHA-256 digest; a PEM key with a (local, offline) timestamp and a key in a software PKCS#11 token verify;
-# every bad input ends with one line naming the cause, a non-zero exit and no file at --out.
+# With a throwaway three-level CA whose CRL and AIA URLs lead nowhere: a chain given as a PEM bundle or inside a
+# PKCS#12 file (modern and legacy), an EC key, a key in a software PKCS#11 token, a timestamp from an RFC 3161
+# authority on the loopback address and CRLs the user has; each output verifies offline against the root alone and
+# the .buildinfo records what was made. Every bad input ends with one line naming the cause and a non-zero exit, and
+# leaves the setup and .buildinfo already at --out as they were.
 set -u
 source_dir=$1 setup=$2 payload=$3 scratch=$4
+here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$scratch"
 keys=$scratch/keys
-. "$(dirname "$0")/keys.sh"
-. "$(dirname "$0")/../harness/checks.sh"
+. "$here/keys.sh"
+. "$here/sources.sh"
+. "$here/../harness/checks.sh"
+copy_sources "$source_dir" "$scratch/src"
+src=$scratch/src
 now=$(date +%s)
-export SOURCE_DATE_EPOCH=$now
-release() {
-  bash "$source_dir/scripts/release.sh" --setup "$setup" --payload "$payload" --ca "$keys/ca.pem" \
-    --work "$scratch/work" "$@"
-}
-# signed NAME ARGS...: a run that must succeed; its report is $scratch/NAME.txt, its output $scratch/NAME.exe.
-signed() {
-  name=$1; shift
-  release --out "$scratch/$name.exe" "$@" >"$scratch/$name.txt" 2>&1 ||
-    { fail "$name: $(tail -n 1 "$scratch/$name.txt")"; return 1; }
-  osslsigncode verify -CAfile "$keys/ca.pem" -TSA-CAfile "$keys/ca.pem" -in "$scratch/$name.exe" \
-    >"$scratch/$name.verify" 2>&1 ||
-    fail "$name: the output does not verify"
-  grep -q "Message digest algorithm *: SHA256" "$scratch/$name.verify" || fail "$name: the digest is not SHA-256"
-  grep -q "signed sha256   $(sha256sum "$scratch/$name.exe" | cut -d' ' -f1)" "$scratch/$name.txt" ||
-    fail "$name: the report does not give the output's SHA-256"
-  echo "ok:   $name"
-}
+export SOURCE_DATE_EPOCH=$now no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+# The test's own check of each output: offline as well (osslsigncode 2.9 would fetch the CRLs otherwise).
+offline=()
+osslsigncode --help 2>&1 | grep -qw -- -ignore-crl && offline=(-ignore-crl)
 
-QMT_SIGN_PASSWORD=$password signed pkcs12 --pkcs12 "$keys/signer.p12"
-signed pkcs12-again --pkcs12 "$keys/signer.p12" --password-file "$keys/password"
-cmp -s "$scratch/pkcs12.exe" "$scratch/pkcs12-again.exe" || fail "two runs with the same SOURCE_DATE_EPOCH differ"
-grep -q "unsigned sha256 $(sha256sum "$setup" | cut -d' ' -f1)" "$scratch/pkcs12.txt" ||
-  fail "the report does not give the unsigned setup's SHA-256"
-grep -q "signer          CN=signer,O=Farrowind" "$scratch/pkcs12.txt" || fail "the report does not name the signer"
+perl "$here/tsa-server.pl" "$keys/tsa.cnf" "$scratch/tsa.port" 2>"$scratch/tsa.log" &
+tsa_pid=$!
+trap 'kill "$tsa_pid" 2>/dev/null' EXIT
+for _ in $(seq 100); do [ -s "$scratch/tsa.port" ] && break; sleep 0.1; done
+tsa=http://127.0.0.1:$(cat "$scratch/tsa.port")/
 
-signed timestamped --cert "$keys/signer.pem" --key "$keys/signer.key" \
-  --tsa-cert "$keys/tsa.pem" --tsa-key "$keys/tsa.key" &&
-  { grep -q "Timestamp Server Signature verification: ok" "$scratch/timestamped.verify" ||
-    fail "timestamped: the timestamp does not verify"; }
-
-# A software token, the key imported into it; the PIN comes from the environment.
+# A software token, the key imported into it.
 module=$(ls /usr/lib/*/softhsm/libsofthsm2.so 2>/dev/null | head -n 1)
 mkdir -p "$scratch/token"
 printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$scratch/token" >"$scratch/softhsm2.conf"
@@ -50,30 +36,106 @@ export SOFTHSM2_CONF=$scratch/softhsm2.conf
 softhsm2-util --init-token --free --label qmt-test --so-pin 9999 --pin 4321 >/dev/null &&
   softhsm2-util --import "$keys/signer.key" --token qmt-test --label signer --id 01 --pin 4321 >/dev/null ||
   fail "cannot prepare the software token"
+printf '4321\n' >"$scratch/pin"
+token="--cert $keys/chain.pem --pkcs11-module $module"
 token_key="pkcs11:token=qmt-test;object=signer;type=private"
-QMT_SIGN_PIN=4321 signed token --cert "$keys/signer.pem" --pkcs11-module "$module" --pkcs11-key "$token_key"
+pem="--cert $keys/chain.pem --key $keys/signer.key"
+
+# Runs that must succeed: each output verifies against the root alone (so the intermediate is embedded) with a
+# SHA-256 digest, and the report and the .buildinfo give its SHA-256.
+# name | environment | arguments (split at blanks) | a line the report must hold
+while IFS='|' read -r name environment arguments expected; do
+  exe=$scratch/$name.exe
+  # shellcheck disable=SC2086
+  env $environment bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --ca "$keys/root.pem" \
+    --work "$scratch/work" --out "$exe" $arguments >"$scratch/$name.txt" 2>&1 ||
+    { fail "$name: $(tail -n 1 "$scratch/$name.txt")"; continue; }
+  osslsigncode verify "${offline[@]}" -CAfile "$keys/root.pem" -TSA-CAfile "$keys/root.pem" -in "$exe" \
+    >"$scratch/$name.verify" 2>&1 || fail "$name: the output does not verify: $(grep -m1 -i error "$scratch/$name.verify")"
+  grep -q "Message digest algorithm *: SHA256" "$scratch/$name.verify" || fail "$name: the digest is not SHA-256"
+  grep -q "^signed sha256   $(sha256sum "$exe" | cut -d' ' -f1)$" "$scratch/$name.txt" ||
+    fail "$name: the report does not give the output's SHA-256"
+  grep -qx "Signed-SHA256: $(sha256sum "$exe" | cut -d' ' -f1)" "$exe.buildinfo" ||
+    fail "$name: the .buildinfo does not give the output's SHA-256"
+  grep -qxF -- "$expected" "$scratch/$name.txt" || fail "$name: the report lacks '$expected'"
+  echo "ok:   $name"
+done <<EOF_SIGNED
+pkcs12|QMT_SIGN_PASSWORD=$password|--pkcs12 $keys/signer.p12|revocation      not checked (offline)
+pkcs12-again||--pkcs12 $keys/signer.p12 --password-file $keys/password|reproducible    signed bytes reproducible (RSA, with the same SOURCE_DATE_EPOCH)
+legacy||--pkcs12 $keys/signer-legacy.p12 --password-file $keys/password|signer          CN=signer,O=Farrowind
+timestamped||$pem --timestamp $tsa|timestamp       $tsa
+ec||--cert $keys/ec-chain.pem --key $keys/ec.key|reproducible    signed bytes not reproducible (ECDSA); unsigned bytes reproducible
+ec-again||--cert $keys/ec-chain.pem --key $keys/ec.key|signer          CN=ec,O=Farrowind
+crl||$pem --crl $keys/int.crl --crl $keys/root.crl|revocation      checked against $keys/int.crl $keys/root.crl
+token||$token --pkcs11-key $token_key --password-file $scratch/pin|signer          CN=signer,O=Farrowind
+no-system-roots|QMT_SYSTEM_ROOTS=$scratch/none|$pem|verified        signature, chain and digest against no system roots ($scratch/none is missing: install ca-certificates) + $keys/root.pem, offline
+EOF_SIGNED
+
+cmp -s "$scratch/pkcs12.exe" "$scratch/pkcs12-again.exe" || fail "two RSA runs with the same SOURCE_DATE_EPOCH differ"
+grep -q "Timestamp Server Signature verification: ok" "$scratch/timestamped.verify" ||
+  fail "timestamped: the timestamp does not verify"
+! cmp -s "$scratch/ec.exe" "$scratch/ec-again.exe" || fail "two ECDSA signatures are the same: not randomised?"
+for name in ec ec-again; do
+  osslsigncode remove-signature -in "$scratch/$name.exe" -out "$scratch/$name.unsigned" >/dev/null 2>&1
+  cmp -s "$scratch/$name.unsigned" "$setup" || fail "$name: without its signature it is not the unsigned setup"
+done
+# The provenance record of one run, field by field.
+sha() { sha256sum "$1" | cut -d' ' -f1; }
+while read -r line; do
+  grep -qxF -- "$line" "$scratch/timestamped.exe.buildinfo" || fail "the .buildinfo lacks '$line'"
+done <<EOF_INFO
+Source-Commit: $(git -C "$src" rev-parse HEAD)
+Source-Tree: clean
+Build: given with --setup, not built by this run
+Source-Date-Epoch: $now
+Debian-Release: $(cat /etc/debian_version) ($(. /etc/os-release && echo "$VERSION_CODENAME"))
+Package: g++-mingw-w64-x86-64-posix $(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)
+Package: binutils-mingw-w64-x86-64 $(dpkg-query -W -f='${Version}' binutils-mingw-w64-x86-64)
+Package: libz-mingw-w64-dev $(dpkg-query -W -f='${Version}' libz-mingw-w64-dev)
+Package: libzopfli1 $(dpkg-query -W -f='${Version}' libzopfli1)
+Package: cmake $(dpkg-query -W -f='${Version}' cmake)
+Payload-File: WebView2Loader.dll $(wc -c <"$payload/WebView2Loader.dll") $(sha "$payload/WebView2Loader.dll")
+Payload-File: Quillmart.exe $(wc -c <"$payload/Quillmart.exe") $(sha "$payload/Quillmart.exe")
+Unsigned-SHA256: $(sha "$setup")
+Signer: CN=signer,O=Farrowind
+Signer-Certificate-SHA256: $(openssl x509 -in "$keys/signer.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
+Signature-Key: RSA
+Timestamp-Authority: $tsa
+EOF_INFO
 
 mkdir -p "$scratch/dll-only" "$scratch/exe-folder/Quillmart.exe" "$scratch/empty" "$scratch/bad"
 cp "$payload/WebView2Loader.dll" "$scratch/dll-only/"
 cp "$payload/WebView2Loader.dll" "$scratch/exe-folder/"
 later=$((now + 3 * 86400))
-pem="--cert $keys/signer.pem --key $keys/signer.key"
-# expected text | environment | arguments (split at blanks; no path here holds one)
-while IFS='|' read -r expected environment arguments; do
-  out=$scratch/bad/Quillmart-Setup.exe
+out=$scratch/bad/Quillmart-Setup.exe
+# refused EXPECTED ENVIRONMENT ARGUMENTS...: a run that must fail with one line holding EXPECTED, leaving the
+# setup and .buildinfo of an earlier run at --out untouched and nothing else beside them.
+refused() {
+  local expected=$1 environment=$2; shift 2
+  cp "$setup" "$out"
+  echo "an earlier release" >"$out.buildinfo"
   # shellcheck disable=SC2086
-  env $environment bash "$source_dir/scripts/release.sh" --setup "$setup" --payload "$payload" \
-    --ca "$keys/ca.pem" --work "$scratch/work" --out "$out" $arguments >"$scratch/bad.txt" 2>&1
-  rc=$?
+  env $environment bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" \
+    --ca "$keys/root.pem" --work "$scratch/work" --out "$out" "$@" >"$scratch/bad.txt" 2>&1
+  local rc=$?
   [ "$rc" -ne 0 ] || fail "exit status 0 for: $expected"
   [ "$(wc -l <"$scratch/bad.txt")" -eq 1 ] || fail "not one line for: $expected: $(cat "$scratch/bad.txt")"
   grep -qF -- "$expected" "$scratch/bad.txt" || fail "expected '$expected', got: $(cat "$scratch/bad.txt")"
-  [ -z "$(ls -A "$scratch/bad")" ] || fail "a file was left at --out for: $expected"
+  cmp -s "$setup" "$out" && [ "$(cat "$out.buildinfo")" = "an earlier release" ] ||
+    fail "the earlier setup or .buildinfo at --out was changed for: $expected"
+  [ "$(ls -A "$scratch/bad" | wc -l)" -eq 2 ] || fail "files left beside --out for: $expected: $(ls -A "$scratch/bad")"
   echo "ok:   refused ($rc): $(cat "$scratch/bad.txt")"
-done <<EOF
+}
+# expected text | environment | arguments (split at blanks; no path here holds one)
+while IFS='|' read -r expected environment arguments; do
+  # shellcheck disable=SC2086
+  refused "$expected" "$environment" $arguments
+done <<EOF_REFUSED
+--out $out would overwrite the setup $out||$pem --setup $out
+--out $out would overwrite the key or certificate file $out||--cert $keys/chain.pem --key $out
 private key $keys/missing.key does not exist||--cert $keys/signer.pem --key $keys/missing.key
 cannot read the private key $keys/signer.csr||--cert $keys/signer.pem --key $keys/signer.csr
-does not belong to the certificate||--cert $keys/signer.pem --key $keys/plain.key
+does not belong to the certificate||--cert $keys/chain.pem --key $keys/plain.key
 wrong password for the PKCS#12 file|QMT_SIGN_PASSWORD=wrong|--pkcs12 $keys/signer.p12
 lacks the code-signing usage||--cert $keys/plain.pem --key $keys/plain.key
 expired on|SOURCE_DATE_EPOCH=$later|--cert $keys/short.pem --key $keys/short.key
@@ -82,7 +144,25 @@ payload file $scratch/exe-folder/Quillmart.exe is a folder||$pem --payload $scra
 the demo stand-ins are refused without --demo||$pem --payload $scratch/empty
 no key||
 give only one key||$pem --unsigned
-wrong PIN (QMT_SIGN_PIN) or no such key|QMT_SIGN_PIN=0000|--cert $keys/signer.pem --pkcs11-module $module --pkcs11-key $token_key
-EOF
+the signature's chain does not lead to a trusted root||--cert $keys/signer.pem --key $keys/signer.key
+a certificate of the signature's chain is revoked by a CRL given with --crl||$pem --crl $keys/revoked.crl --crl $keys/root.crl
+the --crl files hold no CRL for a certificate of the signature's chain||$pem --crl $keys/root.crl
+the time-stamping authority http://127.0.0.1:9/ failed||$pem --timestamp http://127.0.0.1:9/
+the token refused the PIN (QMT_SIGN_PIN or --password-file); tried once, not retried|QMT_SIGN_PIN=0000|$token --pkcs11-key $token_key
+the token holds no private key matching pkcs11:token=qmt-test;object=other;type=private|QMT_SIGN_PIN=4321|$token --pkcs11-key pkcs11:token=qmt-test;object=other;type=private
+no token matches pkcs11:token=other;object=signer;type=private|QMT_SIGN_PIN=4321|$token --pkcs11-key pkcs11:token=other;object=signer;type=private
+the PKCS#11 module $keys/root.pem cannot be loaded|QMT_SIGN_PIN=4321|--cert $keys/chain.pem --pkcs11-module $keys/root.pem --pkcs11-key $token_key
+OpenSSL's PKCS#11 engine cannot be loaded|QMT_SIGN_PIN=4321 OPENSSL_ENGINES=$scratch/empty|$token --pkcs11-key $token_key
+the time-stamping authority http://127.0.0.1:9/ failed|QMT_SIGN_PIN=4321|$token --pkcs11-key $token_key --timestamp http://127.0.0.1:9/
+EOF_REFUSED
+
+# Uncommitted changes to a tracked file: refused, or built with --allow-dirty and said in the .buildinfo.
+echo "a change" >>"$src/README.md"
+refused "have uncommitted changes to tracked files" "" $pem
+bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --ca "$keys/root.pem" --work "$scratch/work" \
+  --out "$scratch/dirty.exe" $pem --allow-dirty >"$scratch/dirty.txt" 2>&1 ||
+  fail "--allow-dirty: $(tail -n 1 "$scratch/dirty.txt")"
+grep -qx "Source-Tree: dirty (--allow-dirty: uncommitted changes to tracked files)" "$scratch/dirty.exe.buildinfo" ||
+  fail "the .buildinfo of a dirty tree does not say so"
 
 finish "release signing: all cases passed"
