@@ -146,8 +146,8 @@ for v in "${versions[@]}"; do
   read -r test_rc test_s < <(timed "$root" "$logs/debian-$v-test.log" "bash scripts/test.sh")
 
   debian=$(cat "$root/etc/debian_version")
-  wine=$(inside "$root" sh -c 'wine --version || wine64 --version' 2>/dev/null | head -n 1)
-  gxx=$(inside "$root" x86_64-w64-mingw32-g++-posix -dumpfullversion 2>/dev/null || echo "?")
+  wine=$(inside "$root" sh -c 'wine --version || wine64 --version' 2>/dev/null | head -n 1 | awk '{print $1}')
+  gxx=$(inside "$root" dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix 2>/dev/null || echo "?")
   osc=$(inside "$root" osslsigncode --version 2>/dev/null | head -n 1 | awk '{print $2}' | tr -d ,)
   tests=$(grep -E '^Total: [0-9]+ passed, [0-9]+ failed' "$logs/debian-$v-test.log" | tail -n 1 | sed 's/^Total: //' || true)
   [ -n "$tests" ] || tests="no summary"
@@ -157,9 +157,9 @@ for v in "${versions[@]}"; do
     total_failed=$((total_failed + 1))
   fi
   [ "$build_rc" = 0 ] && [ "$test_rc" = 0 ] || failed=1
-  row[$v]=$(printf '%-9s %-8s %-10s %-9s %-12s %-11s %-11s %-21s %s' "Debian $v" "$debian" "${wine:-?}" "$gxx" \
+  row[$v]=$(printf '%-9s %-7s %-10s %-17s %-12s %-11s %-11s %-21s %s' "Debian $v" "$debian" "${wine:-?}" "$gxx" \
     "${osc:-?}" "$build_rc (${build_s}s)" "$test_rc (${test_s}s)" "$tests" "$sha")
-  grep -E '^(native|windows|fuzz) ' "$logs/debian-$v-test.log" | sed "s/^/Debian $v: /" >"$work/summary-$v" || true
+  grep -E '^(native|windows|fuzz) +(passed|tests failed|configure failed|build failed)' "$logs/debian-$v-test.log" | sed "s/^/Debian $v: /" >"$work/summary-$v" || true
   if [ "$build_rc" != 0 ]; then echo "--- Debian $v: end of build.sh's log"; tail -n 40 "$logs/debian-$v-build.log"; fi
   if [ "$test_rc" != 0 ]; then
     echo "--- Debian $v: what failed in test.sh"
@@ -171,7 +171,7 @@ done
 
 echo
 echo "=== Fresh systems (logs in $logs)"
-printf '%-9s %-8s %-10s %-9s %-12s %-11s %-11s %-21s %s\n' release debian wine "mingw g++" osslsigncode \
+printf '%-9s %-7s %-10s %-17s %-12s %-11s %-11s %-21s %s\n' release debian wine "mingw g++" osslsigncode \
   "build.sh" "test.sh" "tests" "demo setup SHA-256"
 for v in "${versions[@]}"; do echo "${row[$v]}"; done
 echo
