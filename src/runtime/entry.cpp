@@ -24,3 +24,9 @@ extern "C" [[noreturn]] void qmtEntry() {
 // ExitProcess, which runs none, and whatever such an object holds goes with the process. Registering one is
 // accepted and it is dropped.
 extern "C" int atexit(void (*)()) { return 0; }
+
+// The start-up code's fix-up of data that an image imports from DLLs (runtime pseudo-relocations). GNU ld 2.44 and
+// later ask for it in every image, also when there is nothing to fix up, and the C runtime's version brings stdio
+// along for its error report. The setup imports functions only, so its list of fix-ups is empty, and this entry
+// point never calls it: defined here, it keeps the C runtime's version out.
+extern "C" void _pei386_runtime_relocator() {}
