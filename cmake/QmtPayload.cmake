@@ -65,6 +65,12 @@ endif()
 if(NOT IS_DIRECTORY "${payload_dir}")
   qmt_payload_error("Payload folder ${payload_dir} does not exist")
 endif()
+# What the default setup embeds is decided here, from what the folder holds, so a file added to, removed from or
+# replaced in it makes the next build configure again. CMake ignores a dependency that does not exist when it
+# configures: the folder itself, whose time changes when a name in it is added, removed or renamed over, notices a
+# file that arrives; each name present notices its file being rewritten or removed.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  "${payload_dir}" "${payload_dir}/WebView2Loader.dll" "${payload_dir}/Quillmart.exe")
 qmt_payload_files_present("${payload_dir}" payload_present)
 list(LENGTH payload_present payload_count)
 if(payload_count EQUAL 2)
