@@ -8,7 +8,9 @@
 #               DIR: a folder with WebView2Loader.dll and Quillmart.exe (its Quillmart.exe must exit by itself).
 #               Default: demo and large.
 #   --samples   timed runs of each setup in each mode (default 9), after one warm-up round.
-#   --build-dir the windows preset's build folder (default build/windows, configured when missing).
+#   --build-dir the benchmark's own build folder (default build/whole-run), configured for the Windows cross build
+#               when new. It is never a folder configured otherwise: the benchmark sets its own options in that
+#               folder's cache (the custom payload), which must not linger in a build folder used for anything else.
 #   --wine-state the Wine state folder to use (default: a private one under the build folder, stopped at the end).
 #
 # For each payload it builds our setup and the floor from the current tree (CMake targets qmt_bench_<payload>) and
@@ -48,27 +50,31 @@ case $samples in '' | *[!0-9]* | 0) echo "whole-run: --samples takes a positive 
 die() { echo "whole-run: $*" >&2; exit 1; }
 
 # ---- build ---------------------------------------------------------------------------------------------------
-if [ -z "$build" ]; then
-  build=$root/build/windows
-  [ -f "$build/CMakeCache.txt" ] || (cd "$root" && cmake --preset windows >/dev/null) || die "configuring failed"
+# The build folder is the benchmark's own: made here and marked in its cache, so that a folder configured
+# otherwise (a preset's, which the tests or the user rely on) is refused rather than given the benchmark's options.
+[ -n "$build" ] || build=$root/build/whole-run
+if [ -f "$build/CMakeCache.txt" ]; then
+  grep -q '^QMT_BENCH_OWN_BUILD:INTERNAL=ON$' "$build/CMakeCache.txt" ||
+    die "$build is a build folder configured otherwise; give the benchmark a folder of its own"
 fi
+mkdir -p "$build"
 build=$(cd "$build" && pwd)
-[ -f "$build/CMakeCache.txt" ] || die "$build is not a configured build folder"
 bench=$build/bench/whole_run
 mkdir -p "$bench"
 buildlog=$bench/build.log
 : >"$buildlog"
 
-# The name of a payload's CMake targets, and its two input files.
+# The name of a payload's CMake targets, and its two input files; a custom payload's folder goes into the cache.
 names=()
+custom_dir=""
 for payload in "${payloads[@]}"; do
   case $payload in
   demo | large) names+=("$payload") ;;
   *)
     [ -f "$payload/WebView2Loader.dll" ] && [ -f "$payload/Quillmart.exe" ] ||
       die "$payload holds no WebView2Loader.dll and Quillmart.exe"
-    cmake -S "$root" -B "$build" -DQMT_BENCH_PAYLOAD_DIR="$(cd "$payload" && pwd)" >>"$buildlog" 2>&1 ||
-      die "configuring the payload $payload failed (see $buildlog)"
+    [ -z "$custom_dir" ] || die "only one --payload DIR at a time"
+    custom_dir=$(cd "$payload" && pwd)
     names+=(custom) ;;
   esac
 done
@@ -76,13 +82,16 @@ payload_dir() {
   case $1 in
   demo) echo "$build/payload/demo" ;;
   large) echo "$bench/large" ;;
-  custom) sed -n 's/^QMT_BENCH_PAYLOAD_DIR:PATH=//p' "$build/CMakeCache.txt" ;;
+  custom) echo "$custom_dir" ;;
   esac
 }
 
-echo "=== building (log: $buildlog)"
-# A build folder configured before the benchmark's targets existed does not know them yet: configure it again.
-cmake -S "$root" -B "$build" >>"$buildlog" 2>&1 || die "configuring $build failed (see $buildlog)"
+echo "=== building in $build (log: $buildlog)"
+# Configured on every run, so that the cache names this run's custom payload (or none) and a folder configured
+# before the benchmark's targets existed learns them.
+cmake -S "$root" -B "$build" --toolchain "$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+  -DQMT_BENCH_OWN_BUILD:INTERNAL=ON -DQMT_BENCH_PAYLOAD_DIR="$custom_dir" >>"$buildlog" 2>&1 ||
+  die "configuring $build failed (see $buildlog)"
 targets=()
 for name in "${names[@]}"; do targets+=(--target "qmt_bench_$name"); done
 cmake --build "$build" -j 2 "${targets[@]}" >>"$buildlog" 2>&1 || { tail -n 30 "$buildlog" >&2; die "build failed"; }

@@ -65,6 +65,12 @@ endif()
 if(NOT IS_DIRECTORY "${payload_dir}")
   qmt_payload_error("Payload folder ${payload_dir} does not exist")
 endif()
+# What the default setup embeds is decided here, from what the folder holds, so a file added to, removed from or
+# replaced in it makes the next build configure again. CMake ignores a dependency that does not exist when it
+# configures: the folder itself, whose time changes when a name in it is added, removed or renamed over, notices a
+# file that arrives; each name present notices its file being rewritten or removed.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  "${payload_dir}" "${payload_dir}/WebView2Loader.dll" "${payload_dir}/Quillmart.exe")
 qmt_payload_files_present("${payload_dir}" payload_present)
 list(LENGTH payload_present payload_count)
 if(payload_count EQUAL 2)
@@ -95,8 +101,33 @@ else()
   endforeach()
   add_custom_target(qmt_demo_payload_notice ${echo_lines} VERBATIM)
 endif()
-# The setup's own sources (besides its libraries), for every setup executable of this build.
-set(QMT_SETUP_SOURCES ${QMT_RUNTIME_SUPPORT_SOURCES} ${PROJECT_SOURCE_DIR}/src/runtime/entry.cpp CACHE INTERNAL "")
+# qmt_add_setup_program(<target> <sources>...)
+#   A GUI executable (no console window) that starts as the setup does: the setup's own entry point
+#   (runtime/entry.cpp), linked without the C runtime's start-up code, and its runtime support, both from the object
+#   library qmt_setup_start (src/runtime), compiled once as the setup's own code is. The entry prepares the process,
+#   runs the static constructors and calls qmt::runSetup, which the linked libraries or <sources> define. Every setup
+#   executable is made this way, and so is the runtime probe (tests/runtime), whose abnormal ends are then those of
+#   the setup's start-up.
+function(qmt_add_setup_program target)
+  add_executable(${target} WIN32 ${ARGN})
+  # Linked as objects, not as an archive: nothing references the allocation and fault hooks by name, so an archive's
+  # members would be dropped.
+  target_link_libraries(${target} PRIVATE qmt_setup_start)
+  # The setup's libraries are compiled at link time; GNU ld 2.40 then crashes (signal 11) when that code is the
+  # first to need a member of the C runtime's or libgcc's archive, which the start-up code otherwise needs first.
+  # So the functions of those archives that the setup's code calls (or the compiler calls for it) are named here,
+  # to be loaded before: a link that crashes after a change names a new one, which belongs in this list.
+  target_link_options(${target} PRIVATE -nostartfiles -Wl,--entry=qmtEntry
+                      -Wl,--undefined=malloc,--undefined=free,--undefined=realloc,--undefined=memcpy
+                      -Wl,--undefined=memmove,--undefined=memset,--undefined=memcmp,--undefined=strlen
+                      -Wl,--undefined=___chkstk_ms)
+  # A reference to a DLL's data (a variable it exports, declared without dllimport) is normally resolved by the
+  # runtime pseudo-relocation pass of the start-up code left out here: it would link and then read the wrong address
+  # at run time. Without pseudo-relocations ld would instead fall back to its older automatic import, which works
+  # only by moving the read-only data (the payload streams) into the writable data section. With automatic import
+  # off as well, such a reference fails the link.
+  target_link_options(${target} PRIVATE -Wl,--disable-runtime-pseudo-reloc,--disable-auto-import)
+endfunction()
 
 # The input file of one payload entry: a path as given, or the file a target builds.
 function(qmt_payload_input value out_file)
@@ -183,22 +214,10 @@ function(qmt_add_setup target)
   endif()
   qmt_add_payload_table(${target}_payload DLL ${S_DLL} EXE ${S_EXE} DIR ${CMAKE_CURRENT_BINARY_DIR}/${target}.payload
                         ${extra})
-  # GUI subsystem (no console window). The runtime-support objects are compiled into the executable directly, since
-  # nothing references the allocation and fault hooks by name and a static library would drop them.
-  add_executable(${target} WIN32 ${QMT_SETUP_SOURCES})
-  target_compile_options(${target} PRIVATE ${QMT_SETUP_CODE_OPTIONS})
+  qmt_add_setup_program(${target})
   # The payload table is a root of the linker's garbage collection: every setup executable carries its payload,
   # whatever code refers to it, so the release check always finds it.
   target_link_options(${target} PRIVATE -Wl,--undefined=_ZN3qmt12payloadTableE)
-  # The entry point is the setup's own (runtime/entry.cpp says why), without the C runtime's start-up code.
-  # The setup's libraries are compiled at link time; GNU ld 2.40 then crashes (signal 11) when that code is the
-  # first to need a member of the C runtime's or libgcc's archive, which the start-up code otherwise needs first.
-  # So the functions of those archives that the setup's code calls (or the compiler calls for it) are named here,
-  # to be loaded before: a link that crashes after a change names a new one, which belongs in this list.
-  target_link_options(${target} PRIVATE -nostartfiles -Wl,--entry=qmtEntry
-                      -Wl,--undefined=malloc,--undefined=free,--undefined=realloc,--undefined=memcpy
-                      -Wl,--undefined=memmove,--undefined=memset,--undefined=memcmp,--undefined=strlen
-                      -Wl,--undefined=___chkstk_ms)
   # The read-only data with the streams starts at a page boundary of the file too (the script says why).
   set(page_script ${PROJECT_SOURCE_DIR}/cmake/page-aligned-rdata.ld)
   target_link_options(${target} PRIVATE -Wl,-T,${page_script})

@@ -34,6 +34,22 @@ LONG CALLBACK reportStackOverflow(EXCEPTION_POINTERS* info) {
   return EXCEPTION_CONTINUE_SEARCH;  // not reached
 }
 
+// GCC's C++ runtime raises a throw as a continuable Windows exception whose code carries its mark in the low bits.
+// The setup's code throws and catches nothing, so any throw is an internal fault: handed straight back, the throw
+// returns into the C++ runtime, which then calls std::terminate, and the process ends with the internal fault's
+// status and report. (The C runtime's start-up code, which the setup leaves out, hands it back only once no frame
+// has taken it, through an unhandled-exception filter; without either, an uncaught throw ends the process
+// unreported.) A vectored handler, so that no further import is needed.
+LONG CALLBACK returnCxxThrow(EXCEPTION_POINTERS* info) {
+  constexpr DWORD kGccMarkMask = 0x20FFFFFF;
+  constexpr DWORD kGccMark = 0x20474343;  // (1 << 29) | 'G' 'C' 'C'
+  const EXCEPTION_RECORD* record = info->ExceptionRecord;
+  if ((record->ExceptionCode & kGccMarkMask) == kGccMark && (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) == 0) {
+    return EXCEPTION_CONTINUE_EXECUTION;
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
 }  // namespace
 
 void prepareProcess() {
@@ -43,6 +59,7 @@ void prepareProcess() {
   ULONG guarantee = kStackGuarantee;
   SetThreadStackGuarantee(&guarantee);
   AddVectoredExceptionHandler(1, reportStackOverflow);
+  AddVectoredExceptionHandler(0, returnCxxThrow);
 }
 
 }  // namespace qmt

@@ -71,6 +71,9 @@ TEST(SplitCommandLineTest, SplitsTheTextAfterTheProgramName) {
       {"backslash quote", u"a\\\"b", {u"a\"b"}},
       {"two backslashes then quoted group", u"a\\\\\"b c\"", {u"a\\b c"}},
       {"doubled quote inside quotes", u"\"a\"\"b\"", {u"a\"b"}},
+      // The pair appends one quote and the part stays quoted, so the blank or tab after it does not split.
+      {"doubled quote inside quotes, then a blank", u"\"a\"\" b\"", {u"a\" b"}},
+      {"doubled quote inside quotes, then a tab", u"\"a\"\"\tb\" c", {u"a\"\tb", u"c"}},
       {"two backslashes", u"a\\\\b", {u"a\\\\b"}},
       {"blanks only", u"   \t ", {}},
       {"single quote", u"\"", {u""}},
@@ -87,6 +90,8 @@ TEST(SplitCommandLineTest, SplitsTheTextAfterTheProgramName) {
     Args expected{u"prog"};
     expected.insert(expected.end(), c.arguments.begin(), c.arguments.end());
     EXPECT_EQ(splitCommandLineText((u"prog " + c.text).c_str()), expected);
+    // The arguments survive being written again and split once more.
+    EXPECT_EQ(splitCommandLineText(built(u"prog", c.arguments).c_str()), expected);
   }
 }
 

@@ -2,7 +2,7 @@
 # Which files the build embeds:  payload-selection.sh CMAKE SOURCE_DIR SCRATCH_DIR
 # One build folder is configured against payload folders in each state; then, with both files present, a file is
 # replaced by one of the same size and time stamp and the payload must be packed again (and not packed again
-# when nothing changed).
+# when nothing changed); last, files added to a folder configured while empty are embedded by the next build.
 set -u
 cmake=$1 source_dir=$2 scratch=$3
 build=$scratch/build
@@ -66,5 +66,17 @@ touch -r "$scratch/stamp" "$scratch/both/Quillmart.exe"
 pack "replaced"
 cmp -s "$stream" "$scratch/stream-before" &&
   fail "a replaced file of the same size and time stamp was not packed again"
+
+# A folder configured while empty that is then given both files: the next build alone, with no configuration by
+# hand, embeds them. The files come later than the configuration, as they would from a person (file times decide).
+mkdir "$scratch/added"
+configure "$scratch/added" || fail "added: configuring with the empty folder failed"
+sleep 1
+printf 'loader-3\n' >"$scratch/added/WebView2Loader.dll"
+printf 'application-3\n' >"$scratch/added/Quillmart.exe"
+"$cmake" --build "$build" -j2 --target Quillmart-Setup >"$scratch/build.log" 2>&1 || fail "added: build failed"
+"$build/tools/host/qmt-payload-check" "$build/src/Quillmart-Setup.exe" "$scratch/added/WebView2Loader.dll" \
+  "$scratch/added/Quillmart.exe" >"$scratch/check.log" 2>&1 ||
+  fail "added: the release check does not find the added files in the setup: $(tail -n 1 "$scratch/check.log")"
 
 finish "payload selection: all cases passed"
