@@ -27,6 +27,7 @@ extern "C" int atexit(void (*)()) { return 0; }
 
 // The start-up code's fix-up of data that an image imports from DLLs (runtime pseudo-relocations). GNU ld 2.44 and
 // later ask for it in every image, also when there is nothing to fix up, and the C runtime's version brings stdio
-// along for its error report. The setup imports functions only, so its list of fix-ups is empty, and this entry
-// point never calls it: defined here, it keeps the C runtime's version out.
+// along for its error report. The setup imports functions only (it is linked so that a reference to a DLL's data
+// fails the link), so its list of fix-ups is empty, and this entry point never calls it: defined here, it keeps
+// the C runtime's version out.
 extern "C" void _pei386_runtime_relocator() {}
