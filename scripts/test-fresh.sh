@@ -157,7 +157,7 @@ for v in "${versions[@]}"; do
     total_failed=$((total_failed + 1))
   fi
   [ "$build_rc" = 0 ] && [ "$test_rc" = 0 ] || failed=1
-  row[$v]=$(printf '%-9s %-7s %-10s %-17s %-12s %-11s %-11s %-21s %s' "Debian $v" "$debian" "${wine:-?}" "$gxx" \
+  row[$v]=$(printf '%-9s %-7s %-10s %-26s %-12s %-11s %-11s %-21s %s' "Debian $v" "$debian" "${wine:-?}" "$gxx" \
     "${osc:-?}" "$build_rc (${build_s}s)" "$test_rc (${test_s}s)" "$tests" "$sha")
   grep -E '^(native|windows|fuzz) +(passed|tests failed|configure failed|build failed)' "$logs/debian-$v-test.log" | sed "s/^/Debian $v: /" >"$work/summary-$v" || true
   if [ "$build_rc" != 0 ]; then echo "--- Debian $v: end of build.sh's log"; tail -n 40 "$logs/debian-$v-build.log"; fi
@@ -171,7 +171,7 @@ done
 
 echo
 echo "=== Fresh systems (logs in $logs)"
-printf '%-9s %-7s %-10s %-17s %-12s %-11s %-11s %-21s %s\n' release debian wine "mingw g++" osslsigncode \
+printf '%-9s %-7s %-10s %-26s %-12s %-11s %-11s %-21s %s\n' release debian wine "mingw g++" osslsigncode \
   "build.sh" "test.sh" "tests" "demo setup SHA-256"
 for v in "${versions[@]}"; do echo "${row[$v]}"; done
 echo
