@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
-# Builds a release of Quillmart-Setup.exe: a fresh build of its own with zopfli-compressed streams, Authenticode
-# signing (SHA-256) with osslsigncode, an offline verification of the signature, the release check on the signed
-# file, a provenance record (<out>.buildinfo) and a report. Every bad input ends the run with one line naming the
-# cause and a non-zero exit, and leaves --out and its .buildinfo as they were: the results are written beside --out
-# under temporary names and renamed only at the very end.
+# Builds a release of Quillmart-Setup.exe: the committed tree's own build recipe run on an unpacked copy of the
+# commit in a fixed environment, Authenticode signing (SHA-256) with osslsigncode, an offline verification of the
+# signature, the release check on the signed file, a provenance record (<out>.buildinfo) and a report. Every bad
+# input ends the run with one line naming the cause and a non-zero exit, and leaves --out and its .buildinfo as they
+# were: the results are written beside --out under temporary names and renamed only at the very end. The signing
+# secret is read once and reaches osslsigncode (and openssl's key checks) only through a pipe, never the build.
 #
 #   bash scripts/release.sh [options]        (bash scripts/release.sh --help lists them)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-started=$(date +%s.%N)
+# The secret is taken out of the environment before anything else runs, so no child process ever inherits it.
+env_pin=${QMT_SIGN_PIN-} env_pin_set=${QMT_SIGN_PIN+1} env_password=${QMT_SIGN_PASSWORD-}
+env_password_set=${QMT_SIGN_PASSWORD+1}
+unset QMT_SIGN_PIN QMT_SIGN_PASSWORD
+
+script_name=release.sh die_status=1
+root=$(cd -- "$(dirname -- "$0")/.." && pwd -P)
+. "$root/scripts/release-common.sh"
+work_marker=.quillmart-release-work
 
 usage() {
   cat <<'EOF'
@@ -24,7 +32,7 @@ Key (exactly one)
   --cert FILE --pkcs11-module LIB --pkcs11-key URI
                          a key that stays in a token or signing service (PKCS#11); its PIN from QMT_SIGN_PIN
   --unsigned             build without a signature
-  --password-file FILE   file whose first line is the password (instead of QMT_SIGN_PASSWORD)
+  --password-file FILE   file whose first line is the password or PIN (instead of QMT_SIGN_PASSWORD/QMT_SIGN_PIN)
 
   The certificate file (--cert, or inside --pkcs12) holds the signer's certificate first, then its
   intermediates; all of them are embedded in the signature.
@@ -37,264 +45,260 @@ Signature
 
 Output
   --out FILE             the signed setup (default: build/release/Quillmart-Setup.exe)
-  --work DIR             build folder, emptied first (default: build/release-work)
+  --work DIR             build folder (default: build/release-work); a new or empty folder, or one this command
+                         made before (it holds .quillmart-release-work), which is then emptied
   --setup FILE           sign and check this already built, unsigned setup instead of building one;
                          --payload must name the files it was built from
-  --allow-dirty          build although tracked files have uncommitted changes (the .buildinfo says so)
+  --allow-dirty          release although tracked files have uncommitted changes (they are not built: the
+                         build is always of the commit; the .buildinfo says so)
   --help                 this text
+  --                     ends the options
 
-The signing time is SOURCE_DATE_EPOCH when set (else now). Two runs with the same tree, payload and
-SOURCE_DATE_EPOCH give the same unsigned setup; with an RSA key and no timestamp also the same signed one
-(ECDSA signatures and timestamps differ on every run). scripts/verify-release.sh checks a published setup
-against its .buildinfo.
+The build is the commit's own scripts/release-build.sh run on `git archive` of the commit under env -i (fixed PATH,
+LC_ALL=C.UTF-8, TZ=UTC, umask 022), so nothing of the caller's environment reaches it. The signing time is
+SOURCE_DATE_EPOCH when set (else now). Two runs of the same commit and payload with the same SOURCE_DATE_EPOCH
+and toolchain give the same unsigned setup; with an RSA key and no timestamp also the same signed one (ECDSA
+signatures and timestamps differ on every run). scripts/verify-release.sh checks a published setup against its
+.buildinfo.
 EOF
 }
 
-die() {
-  echo "release.sh: $*" >&2
-  exit 1
-}
-
+option_table=(
+  "--help help -" "--demo flag demo" "--unsigned flag unsigned" "--allow-dirty flag allow_dirty"
+  "--payload value payload" "--pkcs12 value pkcs12" "--cert value cert" "--key value key"
+  "--pkcs11-module value module" "--pkcs11-key value token_key" "--password-file value password_file"
+  "--timestamp value timestamp" "--ca value ca" "--crl list crls" "--out value out" "--work value work"
+  "--setup value setup"
+)
 payload=$root/payload demo=0 pkcs12="" cert="" key="" module="" token_key="" unsigned=0 password_file=""
 timestamp="" ca="" crls=() out=$root/build/release/Quillmart-Setup.exe work=$root/build/release-work setup=""
 allow_dirty=0
-while [ $# -gt 0 ]; do
-  option=$1
-  case $option in
-    --help) usage; exit 0 ;;
-    --demo) demo=1; shift; continue ;;
-    --unsigned) unsigned=1; shift; continue ;;
-    --allow-dirty) allow_dirty=1; shift; continue ;;
-    --payload | --pkcs12 | --cert | --key | --pkcs11-module | --pkcs11-key | --password-file | --timestamp | \
-      --ca | --crl | --out | --work | --setup)
-      [ $# -ge 2 ] && [ -n "$2" ] || die "$option needs a value"
-      value=$2; shift 2 ;;
-    *) die "unknown option $option (see --help)" ;;
-  esac
-  case $option in
-    --payload) payload=$value ;; --pkcs12) pkcs12=$value ;; --cert) cert=$value ;; --key) key=$value ;;
-    --pkcs11-module) module=$value ;; --pkcs11-key) token_key=$value ;; --password-file) password_file=$value ;;
-    --timestamp) timestamp=$value ;; --ca) ca=$value ;; --crl) crls+=("$value") ;;
-    --out) out=$value ;; --work) work=$value ;; --setup) setup=$value ;;
-  esac
-done
-. "$root/scripts/release-common.sh"
 
-# --- Nothing an input could be overwritten with --------------------------------------------------------------------
-# The results replace --out and --out.buildinfo only at the very end; neither may be one of the inputs.
-same_file() {
-  local what=$1 file=$2 result
-  for result in "$out" "$out.buildinfo"; do
-    [ ! -e "$result" ] || [ ! "$result" -ef "$file" ] || die "--out $out would overwrite the $what $file"
+# read_options ARG...: the options, every path made absolute and canonical (a path beginning with "-" is then no
+# longer mistaken for an option by any program it is handed to).
+read_options() {
+  parse_options "$@"
+  [ ${#positional[@]} -eq 0 ] || die "unexpected argument ${positional[0]} (see --help)"
+  local variable
+  for variable in payload pkcs12 cert key module password_file ca setup; do
+    [ -z "${!variable}" ] || printf -v "$variable" '%s' "$(canonical "${!variable}")"
   done
-}
-[ -z "$setup" ] || same_file setup "$setup"
-for name in WebView2Loader.dll Quillmart.exe; do same_file "payload file" "$payload/$name"; done
-for input in "$pkcs12" "$cert" "$key" "$password_file" "$ca" "$module" ${crls[@]+"${crls[@]}"}; do
-  [ -z "$input" ] || same_file "key or certificate file" "$input"
-done
-
-# --- What to sign with -------------------------------------------------------------------------------------------
-kind=""
-keys_text="--pkcs12 FILE, --cert FILE --key FILE, --cert FILE --pkcs11-module LIB --pkcs11-key URI, or --unsigned"
-choose() {
-  [ -z "$kind" ] || die "give only one key: $keys_text"
-  kind=$1
-}
-[ -n "$pkcs12" ] && choose pkcs12
-[ -n "$key" ] && choose pem
-[ -n "$module$token_key" ] && choose pkcs11
-[ "$unsigned" = 1 ] && choose unsigned
-[ -n "$kind" ] || die "no key: give $keys_text"
-case $kind in
-  pem) [ -n "$cert" ] || die "--key needs --cert" ;;
-  pkcs11) [ -n "$cert" ] && [ -n "$module" ] && [ -n "$token_key" ] ||
-    die "a PKCS#11 key needs --cert, --pkcs11-module and --pkcs11-key" ;;
-  pkcs12 | unsigned) [ -z "$cert" ] || die "--cert goes with --key or --pkcs11-module, not with --$kind" ;;
-esac
-[ "$kind" != unsigned ] || [ -z "$timestamp${crls[*]+x}" ] || die "--unsigned takes no timestamp and no --crl"
-
-signing_time=${SOURCE_DATE_EPOCH:-$(date +%s)}
-[[ $signing_time =~ ^[0-9]+$ ]] || die "SOURCE_DATE_EPOCH is not a number of seconds: $signing_time"
-
-# The .buildinfo names the commit that was built; a tree that differs from it is built only when asked for.
-commit=$(git -C "$root" rev-parse --verify -q HEAD 2>/dev/null) ||
-  die "the sources in $root are not a git checkout with a commit: the .buildinfo records the commit built"
-tree_state=clean
-if [ -n "$(git -C "$root" status --porcelain --untracked-files=no)" ]; then
-  [ "$allow_dirty" = 1 ] ||
-    die "the sources in $root have uncommitted changes to tracked files; commit them, or give --allow-dirty"
-  tree_state="dirty (--allow-dirty: uncommitted changes to tracked files)"
-fi
-
-# A file given by the user: it must be a readable file (one line naming what is wrong otherwise).
-need_file() {
-  local what=$1 file=$2
-  [ -e "$file" ] || die "$what $file does not exist"
-  [ -f "$file" ] || die "$what $file is not a file"
-  [ -r "$file" ] || die "$what $file cannot be read"
+  local i
+  for i in "${!crls[@]}"; do crls[i]=$(canonical "${crls[i]}"); done
+  work=$(canonical "$work")
 }
 
-# --- The payload -------------------------------------------------------------------------------------------------
-[ -d "$payload" ] || die "payload folder $payload does not exist"
-payload=$(cd "$payload" && pwd)
-present=0
-for name in WebView2Loader.dll Quillmart.exe; do
-  file=$payload/$name
-  if [ -d "$file" ]; then die "payload file $file is a folder, not a file"; fi
-  if [ -e "$file" ] || [ -L "$file" ]; then need_file "payload file" "$file"; present=$((present + 1)); fi
-done
-case $present in
-  2) demo=0 ;;
-  1) for name in WebView2Loader.dll Quillmart.exe; do
-       [ -e "$payload/$name" ] || die "payload file $payload/$name is missing: a release needs both files"
-     done ;;
-  0) [ "$demo" = 1 ] ||
-       die "payload folder $payload holds neither WebView2Loader.dll nor Quillmart.exe: the demo stand-ins are refused without --demo"
-     [ -z "$setup" ] ||
-       die "--setup needs the payload folder the setup was built from; $payload holds neither file" ;;
-esac
-[ -z "$setup" ] || need_file "setup" "$setup"
-
-# --- Output: temporary names beside --out, renamed at the very end -------------------------------------------------
-out_dir=$(dirname "$out")
-[ ! -d "$out" ] || die "--out $out is a folder"
-mkdir -p "$out_dir" 2>/dev/null || die "cannot create the output folder $out_dir"
-out=$(cd "$out_dir" && pwd)/$(basename "$out")
-if [ -z "$setup" ]; then
-  work_path=$(realpath -m "$work")
-  case $out in "$work_path"/*) die "--out $out lies in --work $work_path, which the build empties" ;; esac
-fi
-private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-release.XXXXXX")
-partial=$out_dir/.$(basename "$out").partial.$$
-partial_info=$out_dir/.$(basename "$out").buildinfo.partial.$$
-trap 'rm -rf "$private" "$partial" "$partial_info"' EXIT
-
-# --- The key and its certificate ---------------------------------------------------------------------------------
-# Secrets reach openssl and osslsigncode only through a file readable by this user alone, never an argument.
-pass_args=()
-secret=""
-keep_secret() {
-  secret=$private/secret
-  (umask 077 && printf '%s\n' "$1" >"$secret")
+# choose_key: kind is pkcs12, pem, pkcs11 or unsigned; exactly one key must be given.
+choose_key() {
+  kind=""
+  local keys_text="--pkcs12 FILE, --cert FILE --key FILE, --cert FILE --pkcs11-module LIB --pkcs11-key URI, or --unsigned"
+  choose() {
+    [ -z "$kind" ] || die "give only one key: $keys_text"
+    kind=$1
+  }
+  [ -z "$pkcs12" ] || choose pkcs12
+  [ -z "$key" ] || choose pem
+  [ -z "$module$token_key" ] || choose pkcs11
+  [ "$unsigned" = 0 ] || choose unsigned
+  [ -n "$kind" ] || die "no key: give $keys_text"
+  case $kind in
+    pem) [ -n "$cert" ] || die "--key needs --cert" ;;
+    pkcs11) [ -n "$cert" ] && [ -n "$module" ] && [ -n "$token_key" ] ||
+      die "a PKCS#11 key needs --cert, --pkcs11-module and --pkcs11-key" ;;
+    pkcs12 | unsigned) [ -z "$cert" ] || die "--cert goes with --key or --pkcs11-module, not with --$kind" ;;
+  esac
+  [ "$kind" != unsigned ] || [ -z "$timestamp${crls[*]+x}" ] || die "--unsigned takes no timestamp and no --crl"
+  signing_time=${SOURCE_DATE_EPOCH:-$(date +%s)}
+  [[ $signing_time =~ ^[0-9]+$ ]] || die "SOURCE_DATE_EPOCH is not a number of seconds: $signing_time"
 }
-if [ -n "$password_file" ]; then
-  need_file "password file" "$password_file"
-  keep_secret "$(head -n 1 "$password_file")"
-elif [ "$kind" = pkcs11 ]; then
-  [ -z "${QMT_SIGN_PIN+set}" ] || keep_secret "$QMT_SIGN_PIN"
-elif [ -n "${QMT_SIGN_PASSWORD+set}" ]; then
-  keep_secret "$QMT_SIGN_PASSWORD"
-fi
-[ -z "$secret" ] || pass_args=(-readpass "$secret")
-passin=(-passin pass:)
-[ -z "$secret" ] || passin=(-passin "file:$secret")
 
-signer_cert=$private/signer.pem
-case $kind in
-  pkcs12)
-    need_file "PKCS#12 file" "$pkcs12"
-    if ! errors=$(openssl pkcs12 -in "$pkcs12" -nokeys -clcerts "${passin[@]}" -out "$signer_cert" 2>&1); then
-      if grep -qi "unsupported" <<<"$errors"; then
-        openssl pkcs12 -legacy -in "$pkcs12" -nokeys -clcerts "${passin[@]}" -out "$signer_cert" 2>/dev/null ||
-          die "cannot read the PKCS#12 file $pkcs12 (legacy encryption)"
-      elif grep -qiE "mac verify|invalid password" <<<"$errors"; then
-        die "wrong password for the PKCS#12 file $pkcs12 (QMT_SIGN_PASSWORD or --password-file)"
-      else
-        die "$pkcs12 is not a PKCS#12 file"
-      fi
+# take_secret: the password or PIN, from --password-file or the environment, kept in this shell only.
+take_secret() {
+  secret="" have_secret=""
+  if [ -n "$password_file" ]; then
+    need_file "password file" "$password_file"
+    IFS= read -r secret <"$password_file" || [ -n "$secret" ] || die "the password file $password_file is empty"
+    have_secret=1
+  elif [ "$kind" = pkcs11 ] && [ -n "$env_pin_set" ]; then
+    secret=$env_pin have_secret=1
+  elif [ "$kind" != pkcs11 ] && [ -n "$env_password_set" ]; then
+    secret=$env_password have_secret=1
+  fi
+  env_pin="" env_password=""
+}
+
+# check_paths: nothing the run writes or empties may be an input or hold one, compared as canonical paths.
+check_paths() {
+  local file
+  for file in "$out" "$out.buildinfo"; do
+    if [ -L "$file" ] || { [ -e "$file" ] && [ ! -f "$file" ]; }; then
+      die "--out: $file exists and is not a regular file"
     fi
-    grep -q "BEGIN CERTIFICATE" "$signer_cert" || die "the PKCS#12 file $pkcs12 holds no certificate for its key"
-    key_args=(-pkcs12 "$pkcs12") ;;
-  pem)
-    need_file "certificate" "$cert"
-    need_file "private key" "$key"
-    openssl x509 -in "$cert" -out "$signer_cert" 2>/dev/null || die "$cert is not a PEM certificate"
-    openssl pkey -in "$key" "${passin[@]}" -pubout -out "$private/key.pub" 2>/dev/null ||
-      die "cannot read the private key $key (not a PEM key, or encrypted with another password)"
-    [ "$(openssl x509 -in "$cert" -noout -pubkey)" = "$(cat "$private/key.pub")" ] ||
-      die "the private key $key does not belong to the certificate $cert"
-    key_args=(-certs "$cert" -key "$key") ;;
-  pkcs11)
-    need_file "certificate" "$cert"
-    need_file "PKCS#11 module" "$module"
-    openssl x509 -in "$cert" -out "$signer_cert" 2>/dev/null || die "$cert is not a PEM certificate"
-    key_args=(-pkcs11module "$module" -certs "$cert" -key "$token_key") ;;
-esac
+  done
+  local out_dir
+  out_dir=$(canonical "$(dirname -- "$out")")
+  out=$out_dir/$(basename -- "$out")
+  lies_in "$out" "$work" && die "--out $out lies in --work $work, which this command empties"
+  lies_in "$root" "$work" && die "--work $work holds the sources; give a folder of its own"
+  local input
+  for input in "$setup" "$payload" "$pkcs12" "$cert" "$key" "$password_file" "$ca" "$module" \
+    ${crls[@]+"${crls[@]}"}; do
+    [ -n "$input" ] || continue
+    lies_in "$input" "$work" && die "the input $input lies in --work $work, which this command empties"
+  done
+  for input in "$setup" "$payload/WebView2Loader.dll" "$payload/Quillmart.exe" "$pkcs12" "$cert" "$key" \
+    "$password_file" "$ca" "$module" ${crls[@]+"${crls[@]}"}; do
+    [ -n "$input" ] || continue
+    for file in "$out" "$out.buildinfo"; do
+      if [ "$(canonical "$input")" = "$file" ] || { [ -e "$file" ] && [ "$file" -ef "$input" ]; }; then
+        die "--out $out would overwrite the input $input"
+      fi
+    done
+  done
+  mkdir -p -- "$out_dir" 2>/dev/null || die "cannot create the output folder $out_dir"
+}
 
-# Windows would accept a certificate without the code-signing usage or outside its validity only to show the
-# signature as invalid to every user; refuse such a key before building anything.
-utc() { date -u -d "@$1" '+%Y-%m-%d %H:%M:%S UTC'; }
-signer=unsigned
-if [ "$kind" != unsigned ]; then
-  signer=$(openssl x509 -in "$signer_cert" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')
+# check_sources: the commit to build, and whether the checkout holds changes that it lacks.
+check_sources() {
+  commit="" tree_state=""
+  [ -z "$setup" ] || return 0
+  commit=$(git_or_die "the sources in $root are not a git checkout with a commit" -C "$root" rev-parse --verify HEAD)
+  local changes
+  changes=$(git_or_die "git cannot read the state of $root" -C "$root" status --porcelain --untracked-files=no)
+  tree_state=clean
+  if [ -n "$changes" ]; then
+    [ "$allow_dirty" = 1 ] ||
+      die "the sources in $root have uncommitted changes to tracked files; commit them, or give --allow-dirty"
+    tree_state="commit only (--allow-dirty: the checkout's uncommitted changes to tracked files were not built)"
+  fi
+}
+
+# check_payload: both release files, or neither with --demo.
+check_payload() {
+  [ -d "$payload" ] || die "payload folder $payload does not exist"
+  local present=0 name file
+  for name in WebView2Loader.dll Quillmart.exe; do
+    file=$payload/$name
+    if [ -d "$file" ]; then die "payload file $file is a folder, not a file"; fi
+    if [ -e "$file" ] || [ -L "$file" ]; then need_file "payload file" "$file"; present=$((present + 1)); fi
+  done
+  case $present in
+    2) demo=0 ;;
+    1) for name in WebView2Loader.dll Quillmart.exe; do
+         [ -e "$payload/$name" ] || die "payload file $payload/$name is missing: a release needs both files"
+       done ;;
+    0) [ "$demo" = 1 ] ||
+         die "payload folder $payload holds neither WebView2Loader.dll nor Quillmart.exe: the demo stand-ins are refused without --demo"
+       [ -z "$setup" ] ||
+         die "--setup needs the payload folder the setup was built from; $payload holds neither file" ;;
+  esac
+  [ -z "$setup" ] || need_file "setup" "$setup"
+}
+
+# with_secret COMMAND...: runs COMMAND with the secret readable on its descriptor 3 (a pipe: it is never written
+# to a file). COMMAND names it as /dev/fd/3 (osslsigncode) or fd:3 (openssl).
+with_secret() {
+  "$@" 3<<<"$secret"
+}
+
+# check_key: the signer's certificate (signer_cert), its subject, usage and validity at the signing time, and the
+# arguments that make osslsigncode use the key (key_args).
+check_key() {
+  signer=unsigned key_type="" signer_cert=$private/signer.pem
+  local passin=(-passin pass:) errors
+  [ -z "$have_secret" ] || passin=(-passin fd:3)
+  case $kind in
+    unsigned) return 0 ;;
+    pkcs12)
+      need_file "PKCS#12 file" "$pkcs12"
+      if ! errors=$(with_secret openssl pkcs12 -in "$pkcs12" -nokeys -clcerts "${passin[@]}" -out "$signer_cert" 2>&1); then
+        if grep -qi "unsupported" <<<"$errors"; then
+          with_secret openssl pkcs12 -legacy -in "$pkcs12" -nokeys -clcerts "${passin[@]}" -out "$signer_cert" \
+            2>/dev/null || die "cannot read the PKCS#12 file $pkcs12 (legacy encryption)"
+        elif grep -qiE "mac verify|invalid password" <<<"$errors"; then
+          die "wrong password for the PKCS#12 file $pkcs12 (QMT_SIGN_PASSWORD or --password-file)"
+        else
+          die "$pkcs12 is not a PKCS#12 file"
+        fi
+      fi
+      grep -q "BEGIN CERTIFICATE" "$signer_cert" || die "the PKCS#12 file $pkcs12 holds no certificate for its key"
+      key_args=(-pkcs12 "$pkcs12") ;;
+    pem)
+      need_file "certificate" "$cert"
+      need_file "private key" "$key"
+      openssl x509 -in "$cert" -out "$signer_cert" 2>/dev/null || die "$cert is not a PEM certificate"
+      with_secret openssl pkey -in "$key" "${passin[@]}" -pubout -out "$private/key.pub" 2>/dev/null ||
+        die "cannot read the private key $key (not a PEM key, or encrypted with another password)"
+      [ "$(openssl x509 -in "$cert" -noout -pubkey)" = "$(cat "$private/key.pub")" ] ||
+        die "the private key $key does not belong to the certificate $cert"
+      key_args=(-certs "$cert" -key "$key") ;;
+    pkcs11)
+      need_file "certificate" "$cert"
+      need_file "PKCS#11 module" "$module"
+      openssl x509 -in "$cert" -out "$signer_cert" 2>/dev/null || die "$cert is not a PEM certificate"
+      key_args=(-pkcs11module "$module" -certs "$cert" -key "$token_key") ;;
+  esac
+  # Windows would accept a certificate without the code-signing usage or outside its validity only to show the
+  # signature as invalid to every user; refuse such a key before building anything.
+  signer=$(certificate_subject "$signer_cert")
   openssl x509 -in "$signer_cert" -noout -ext extendedKeyUsage 2>/dev/null | grep -q "Code Signing" ||
     die "the certificate $signer lacks the code-signing usage (extended key usage codeSigning)"
+  local not_before not_after
   not_before=$(date -u -d "$(openssl x509 -in "$signer_cert" -noout -startdate | cut -d= -f2)" +%s)
   not_after=$(date -u -d "$(openssl x509 -in "$signer_cert" -noout -enddate | cut -d= -f2)" +%s)
   [ "$signing_time" -le "$not_after" ] ||
     die "the certificate $signer expired on $(utc "$not_after"), before the signing time $(utc "$signing_time")"
   [ "$signing_time" -ge "$not_before" ] ||
     die "the certificate $signer is valid only from $(utc "$not_before"), after the signing time $(utc "$signing_time")"
-fi
-# The key's kind decides whether the signed bytes can be reproduced: RSA (PKCS#1 v1.5) signatures are a function
-# of key and digest, ECDSA ones hold a random number.
-reproducible="unsigned bytes reproducible"
-if [ "$kind" != unsigned ]; then
   key_type=$(openssl x509 -in "$signer_cert" -noout -text | sed -n 's/^ *Public Key Algorithm: //p' | head -n 1)
-  case $key_type in
-    rsaEncryption) key_type=RSA ;;
-    id-ecPublicKey) key_type=ECDSA ;;
-  esac
-  if [ -n "$timestamp" ]; then
-    reproducible="signed bytes not reproducible (timestamp); unsigned bytes reproducible"
-  elif [ "$key_type" = RSA ]; then
-    reproducible="signed bytes reproducible (RSA, with the same SOURCE_DATE_EPOCH)"
-  else
-    reproducible="signed bytes not reproducible ($key_type); unsigned bytes reproducible"
+  case $key_type in rsaEncryption) key_type=RSA ;; id-ecPublicKey) key_type=ECDSA ;; esac
+  [ -z "$ca" ] || need_file "root certificate file" "$ca"
+  set_trust "$private" "$ca" ${crls[@]+"${crls[@]}"}
+}
+
+utc() { date -u -d "@$1" '+%Y-%m-%d %H:%M:%S UTC'; }
+
+# build_setup: the commit, unpacked into --work, built by its own recipe (unsigned_exe); with --setup only the
+# release check, built for this machine. inputs is the folder of the payload files the setup embeds.
+build_setup() {
+  claim_work_folder "$work" "$work_marker" "This folder is the build folder of scripts/release.sh; each run empties it."
+  log=$work/build.log
+  inputs=$payload
+  if [ -n "$setup" ]; then
+    { cmake -S "$root/tools/host" -B "$work/release-check" -DCMAKE_BUILD_TYPE=Release &&
+      cmake --build "$work/release-check" -j2 --target qmt-payload-check; } >"$log" 2>&1 ||
+      die "building the release check failed; its log: $log"
+    unsigned_exe=$setup check=$work/release-check/qmt-payload-check
+    return 0
   fi
-fi
-timestamp_args=()
-[ -z "$timestamp" ] || timestamp_args=(-ts "$timestamp")
-[ -z "$ca" ] || need_file "root certificate file" "$ca"
-# Revocation is checked only against CRLs the user has (one PEM file of them all), never fetched.
-crl_file=""
-revocation="not checked (offline)"
-if [ ${#crls[@]} -gt 0 ]; then
-  crl_file=$private/crls.pem
-  crl_bundle "$crl_file" "${crls[@]}"
-  revocation="checked against ${crls[*]}"
-fi
+  echo "release.sh: building commit $commit in $work (zopfli; log: $log)" >&2
+  unpack_commit "$root" "$commit" "$work/src"
+  build_commit "$work/src" "$work/build" "$payload" "$signing_time" "$log" || die "the build failed; its log: $log"
+  unsigned_exe=$work/build/src/Quillmart-Setup.exe check=$work/build/tools/host/qmt-payload-check
+  [ "$demo" = 0 ] || inputs=$work/build/payload/demo
+}
 
-# --- Build ---------------------------------------------------------------------------------------------------------
-mkdir -p "$work" || die "cannot create the build folder $work"
-work=$(cd "$work" && pwd)
-log=$work.log
-if [ -z "$setup" ]; then
-  # Emptied first: only a folder that is empty or a build folder of its own, never one that holds the sources.
-  case $root/ in "$work"/*) die "--work $work holds the sources; give a folder of its own" ;; esac
-  [ -z "$(ls -A "$work")" ] || [ -f "$work/CMakeCache.txt" ] ||
-    die "--work $work is neither empty nor a build folder; it would be emptied"
-  echo "release.sh: building in $work (zopfli; log: $log)" >&2
-  build_setup "$root" "$work" "$payload" "$log" || die "the build failed; its log: $log"
-  unsigned_exe=$work/src/Quillmart-Setup.exe
-  check=$work/tools/host/qmt-payload-check
-  inputs=$payload
-  [ "$demo" = 0 ] || inputs=$work/payload/demo
-else
-  # Only the release check is needed, built for this machine in a folder of its own (not the one a full build
-  # of the same --work folder uses for its tools).
-  { cmake -S "$root/tools/host" -B "$work/release-check" -DCMAKE_BUILD_TYPE=Release &&
-    cmake --build "$work/release-check" -j2 --target qmt-payload-check; } >"$log" 2>&1 ||
-    die "building the release check failed; its log: $log"
-  unsigned_exe=$setup
-  check=$work/release-check/qmt-payload-check
-  inputs=$payload
-fi
+# sign_setup: the signed setup at partial (a copy for --unsigned). A refused PIN is said as such and never retried:
+# a hardware token locks itself after a few wrong PINs.
+sign_setup() {
+  if [ "$kind" = unsigned ]; then
+    cp -- "$unsigned_exe" "$partial"
+    return 0
+  fi
+  local secret_args=() timestamp_args=() errors
+  [ -z "$have_secret" ] || secret_args=(-readpass /dev/fd/3)
+  [ -z "$timestamp" ] || timestamp_args=(-ts "$timestamp")
+  if ! errors=$(with_secret osslsigncode sign "${key_args[@]}" ${secret_args[@]+"${secret_args[@]}"} -h sha256 \
+      -n "Quillmart Setup" -time "$signing_time" ${timestamp_args[@]+"${timestamp_args[@]}"} \
+      -in "$unsigned_exe" -out "$partial" 2>&1); then
+    secret=""
+    rm -f -- "$partial"
+    die "$(sign_failure "$errors")"
+  fi
+  secret=""
+}
 
-# --- Sign, verify, check -----------------------------------------------------------------------------------------
-# sign_failure ERRORS: one line naming why osslsigncode could not sign. A refused PIN is said as such and never
-# retried: a hardware token locks itself after a few wrong PINs.
+# sign_failure ERRORS: one line naming why osslsigncode could not sign.
 sign_failure() {
   local first
   first=$(grep -v '^Succeeded\|^Failed$\|^Engine ".*" set' <<<"$1" | head -n 1)
@@ -320,101 +324,110 @@ sign_failure() {
     echo "cannot sign with $token_key through $module: $first"
   fi
 }
-trust=$private/trust.pem
-roots_text=""
-if [ "$kind" = unsigned ]; then
-  cp "$unsigned_exe" "$partial"
-else
-  if ! errors=$(osslsigncode sign "${key_args[@]}" "${pass_args[@]}" -h sha256 -n "Quillmart Setup" \
-      -time "$signing_time" "${timestamp_args[@]}" -in "$unsigned_exe" -out "$partial" 2>&1); then
-    rm -f "$partial"
-    die "$(sign_failure "$errors")"
-  fi
-  trusted_roots "$trust" "$ca"
-  verify_offline "$partial" "$trust" "$crl_file" ||
+
+# verify_signature: the signed setup verifies offline against the trusted roots, with the signer's own certificate.
+verify_signature() {
+  [ "$kind" != unsigned ] || return 0
+  verify_offline "$partial" "$(certificate_sha256 "$signer_cert")" ||
     die "the signed setup does not verify against $roots_text: $verify_cause"
-  if [ ${#timestamp_args[@]} -gt 0 ]; then
+  if [ -n "$timestamp" ]; then
     grep -q "Timestamp Server Signature verification: ok\|Timestamp verified using" <<<"$verify_output" ||
       die "the timestamp does not verify against the trusted roots (give the authority's root with --ca)"
   fi
-fi
-report=$("$check" "$partial" "$inputs/WebView2Loader.dll" "$inputs/Quillmart.exe" 2>&1) ||
-  die "the release check failed on the signed setup: $(grep -m1 '^FAIL\|cannot' <<<"$report")"
+}
 
-# --- Provenance record: <out>.buildinfo ----------------------------------------------------------------------------
-sha() { sha256sum "$1" | cut -d' ' -f1; }
-size() { wc -c <"$1" | tr -d ' '; }
-{
-  echo "Format: 1"
-  echo "Source: Quillmart-Setup"
-  echo "Source-Commit: $commit"
-  echo "Source-Tree: $tree_state"
-  if [ -z "$setup" ]; then
-    echo "Build: scripts/release.sh (Release, zopfli)"
-  else
-    echo "Build: given with --setup, not built by this run"
+# check_streams: the release check reads the payload streams back out of the signed file.
+check_streams() {
+  report=$("$check" "$partial" "$inputs/WebView2Loader.dll" "$inputs/Quillmart.exe" 2>&1) ||
+    die "the release check failed on the signed setup: $(grep -m1 '^FAIL\|cannot' <<<"$report")"
+}
+
+# record_release: the .buildinfo, under its temporary name. The key's kind decides whether the signed bytes can be
+# reproduced: RSA (PKCS#1 v1.5) signatures are a function of key and digest, ECDSA ones hold a random number.
+record_release() {
+  reproducible="unsigned bytes reproducible"
+  if [ -n "$timestamp" ]; then
+    reproducible="signed bytes not reproducible (timestamp); unsigned bytes reproducible"
+  elif [ "$key_type" = RSA ]; then
+    reproducible="signed bytes reproducible (RSA, with the same SOURCE_DATE_EPOCH)"
+  elif [ "$kind" != unsigned ]; then
+    reproducible="signed bytes not reproducible ($key_type); unsigned bytes reproducible"
   fi
-  echo "Source-Date-Epoch: ${SOURCE_DATE_EPOCH:-unset}"
-  echo "Debian-Release: $(debian_release)"
-  for package in $shaping_packages; do echo "Package: $package $(package_version "$package")"; done
-  if [ "$demo" = 1 ]; then echo "Payload: demo stand-ins"; else echo "Payload: release files"; fi
+  write_buildinfo "$partial_info"
+}
+
+# publish: the two results take their names only now, so a failure before leaves the earlier ones untouched.
+publish() {
+  mv -f -- "$partial" "$out"
+  mv -f -- "$partial_info" "$out.buildinfo"
+}
+
+report_release() {
+  local elapsed streams=0 name stream hash bytes total
+  elapsed=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+  echo "=== Quillmart-Setup release"
+  if [ "$demo" = 1 ]; then
+    echo "payload         DEMO stand-ins ($payload holds no release files), built into $inputs"
+  else
+    echo "payload         $payload"
+  fi
+  printf '%-19s %10s %10s %7s  %s\n' file size stream ratio sha256
   for name in WebView2Loader.dll Quillmart.exe; do
-    echo "Payload-File: $name $(size "$inputs/$name") $(sha "$inputs/$name")"
+    stream=$(awk -v n="$name" '$1 == n && $2 ~ /^[0-9]+$/ { print $2 }' <<<"$report")
+    hash=$(awk -v n="$name" '$1 == n && $2 == "sha256" { print $3 }' <<<"$report")
+    bytes=$(file_size "$inputs/$name")
+    streams=$((streams + stream))
+    printf '%-19s %10s %10s %6s%%  %s\n' "$name" "$bytes" "$stream" \
+      "$(awk -v s="$stream" -v b="$bytes" 'BEGIN { printf "%.1f", b ? 100 * s / b : 0 }')" "$hash"
   done
-  echo "Unsigned-SHA256: $(sha "$unsigned_exe")"
-  if [ "$kind" = unsigned ]; then
-    echo "Signed-SHA256: none (unsigned)"
-    echo "Signer: none"
-    echo "Signer-Certificate-SHA256: none"
+  total=$(file_size "$out")
+  echo "setup           $total bytes; without its streams $((total - streams)) bytes"
+  if [ -n "$commit" ]; then
+    echo "source          commit $commit, $tree_state"
   else
-    echo "Signed-SHA256: $(sha "$partial")"
-    echo "Signer: $signer"
-    echo "Signer-Certificate-SHA256: $(openssl x509 -in "$signer_cert" -noout -fingerprint -sha256 |
-      sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')"
-    echo "Signature-Key: $key_type"
+    echo "source          built elsewhere (--setup $setup): no commit recorded"
   fi
-  echo "Timestamp-Authority: ${timestamp:-none}"
-  echo "Reproducible: $reproducible"
-} >"$partial_info"
-mv -f "$partial" "$out"
-mv -f "$partial_info" "$out.buildinfo"
+  echo "unsigned sha256 $(file_sha256 "$unsigned_exe")"
+  if [ "$kind" = unsigned ]; then
+    echo "signed sha256   - (unsigned)"
+  else
+    echo "signed sha256   $(file_sha256 "$out")"
+  fi
+  echo "signer          $signer"
+  if [ "$kind" != unsigned ]; then
+    echo "signer sha256   $(certificate_sha256 "$signer_cert")"
+    echo "signing time    $(utc "$signing_time")${SOURCE_DATE_EPOCH:+ (SOURCE_DATE_EPOCH)}"
+    echo "timestamp       ${timestamp:-none}"
+    echo "verified        signature, chain and digest against $roots_text, offline"
+    echo "revocation      $revocation_text"
+  fi
+  echo "reproducible    $reproducible"
+  echo "release check   $(tail -n 1 <<<"$report")"
+  echo "output          $out"
+  echo "provenance      $out.buildinfo"
+  echo "time            $elapsed s"
+}
 
-# --- Report ------------------------------------------------------------------------------------------------------
-elapsed=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
-echo "=== Quillmart-Setup release"
-if [ "$demo" = 1 ]; then
-  echo "payload         DEMO stand-ins ($payload holds no release files), built into $inputs"
-else
-  echo "payload         $payload"
-fi
-printf '%-19s %10s %10s %7s  %s\n' file size stream ratio sha256
-streams=0
-for name in WebView2Loader.dll Quillmart.exe; do
-  stream=$(awk -v n="$name" '$1 == n && $2 ~ /^[0-9]+$/ { print $2 }' <<<"$report")
-  hash=$(awk -v n="$name" '$1 == n && $2 == "sha256" { print $3 }' <<<"$report")
-  bytes=$(size "$inputs/$name")
-  streams=$((streams + stream))
-  printf '%-19s %10s %10s %6s%%  %s\n' "$name" "$bytes" "$stream" \
-    "$(awk -v s="$stream" -v b="$bytes" 'BEGIN { printf "%.1f", b ? 100 * s / b : 0 }')" "$hash"
-done
-total=$(size "$out")
-echo "setup           $total bytes; without its streams $((total - streams)) bytes"
-echo "source          commit $commit, $tree_state"
-echo "unsigned sha256 $(sha "$unsigned_exe")"
-if [ "$kind" = unsigned ]; then
-  echo "signed sha256   - (unsigned)"
-else
-  echo "signed sha256   $(sha "$out")"
-fi
-echo "signer          $signer"
-if [ "$kind" != unsigned ]; then
-  echo "signing time    $(utc "$signing_time")${SOURCE_DATE_EPOCH:+ (SOURCE_DATE_EPOCH)}"
-  echo "timestamp       ${timestamp:-none}"
-  echo "verified        signature, chain and digest against $roots_text, offline"
-  echo "revocation      $revocation"
-fi
-echo "reproducible    $reproducible"
-echo "release check   $(tail -n 1 <<<"$report")"
-echo "output          $out"
-echo "provenance      $out.buildinfo"
-echo "time            $elapsed s"
+main() {
+  started=$(date +%s.%N)
+  read_options "$@"
+  choose_key
+  take_secret
+  check_paths
+  check_sources
+  check_payload
+  private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-release.XXXXXX")
+  partial=$(dirname -- "$out")/.$(basename -- "$out").partial.$$
+  partial_info=$(dirname -- "$out")/.$(basename -- "$out").buildinfo.partial.$$
+  trap 'rm -rf -- "$private" "$partial" "$partial_info"' EXIT
+  check_key
+  build_setup
+  sign_setup
+  verify_signature
+  check_streams
+  record_release
+  publish
+  report_release
+}
+
+main "$@"

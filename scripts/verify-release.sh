@@ -1,163 +1,371 @@
 #!/usr/bin/env bash
 # Checks a published Quillmart-Setup.exe against the source it was built from, as anyone with the payload files
-# can: verifies its signature offline, rebuilds the commit its .buildinfo names in a fresh folder with the recorded
-# settings, removes the signature from the published file and compares the rest byte for byte with the rebuild.
-# Prints one verdict line and exits 0 only when the bytes are the same and the signature verifies.
+# can, and gives one of three verdicts:
+#   0  the vendor's release: the bytes without the signature are what the recorded commit builds, and the signature
+#      is valid and made by the expected signer
+#   1  not the vendor's release: other bytes (the offset and section of the first difference), another payload, no
+#      signature, another signer, or a signature that does not verify
+#   2  could not check: a tool missing, the commit not in this repository, the recorded toolchain not to be had, a
+#      rebuild that failed (the cause is named)
+# The rebuild runs the recorded commit's own build recipe, in a fixed environment, with the recorded toolchain:
+# here when this system has exactly the recorded packages, otherwise in a fresh system of the recorded Debian
+# release into which exactly the recorded versions are installed.
 #
-#   bash scripts/verify-release.sh SETUP BUILDINFO [--payload DIR] [--ca FILE] [--crl FILE]... [--work DIR]
+#   bash scripts/verify-release.sh [options] [--] SETUP BUILDINFO      (--help lists the options)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+script_name=verify-release die_status=2 die_prefix="verify-release: COULD NOT CHECK: " die_fd=1
+root=$(cd -- "$(dirname -- "$0")/.." && pwd -P)
+. "$root/scripts/release-common.sh"
+. "$root/scripts/fresh-system.sh"
+work_marker=.quillmart-verify-work
+archive=http://deb.debian.org/debian
+security_archive=http://deb.debian.org/debian-security
 
 usage() {
   cat <<'END'
-Usage: bash scripts/verify-release.sh SETUP BUILDINFO [options]
+Usage: bash scripts/verify-release.sh [options] [--] SETUP BUILDINFO
 
   SETUP                  the published Quillmart-Setup.exe
   BUILDINFO              its provenance record (Quillmart-Setup.exe.buildinfo)
   --payload DIR          folder with the release's WebView2Loader.dll and Quillmart.exe (default: payload/);
                          a release of the demo stand-ins needs none
-  --ca FILE              root certificate(s) the signature must verify against, besides the system's
+  --signer-sha256 HEX    the SHA-256 of the signer's certificate as the vendor publishes it: the signature must be
+                         made with exactly that certificate. Without it the .buildinfo's Signer-Certificate-SHA256
+                         is expected, which proves less (the .buildinfo is not signed): the verdict says so
+  --ca FILE              root certificate(s) the signature must chain to, besides the system's
   --crl FILE             check revocation against this CRL (PEM or DER; repeatable); otherwise not checked
-  --work DIR             folder for the rebuild (default: build/verify-work); a rebuild of the same commit and
-                         payload already there is used again
+  --allow-unsigned       compare an unsigned setup's bytes anyway (the verdict still says: not the vendor's)
+  --allow-other-signer   compare the bytes of a setup signed by someone else anyway (the same)
+  --fresh                rebuild in a fresh system of the recorded Debian release even when this one has the
+                         recorded packages (needs root and mmdebstrap)
+  --mirror URL           a Debian mirror that still has the recorded package versions, for example a snapshot:
+                         https://snapshot.debian.org/archive/debian/20261201T000000Z/ (repeatable; signed by
+                         Debian's archive keys unless --mirror-key is given)
+  --mirror-key FILE      the OpenPGP key (armored or binary) that signs the --mirror repositories
+  --work DIR             folder for the rebuild (default: build/verify-work); a new or empty folder, or one this
+                         command made before (it holds .quillmart-verify-work); a rebuild there of the same
+                         commit, payload and toolchain is used again
   --help                 this text
+  --                     ends the options
 
-The commit must be in this repository (git fetch it first). Exit status: 0 the same bytes with a valid
-signature, 1 a difference (named in the verdict), 2 the check could not be made.
+The commit must be in this repository (git fetch it first). Exit status: 0 the vendor's release, 1 not the
+vendor's release, 2 could not check; one verdict line says which and why.
 END
 }
 
-die() {
-  echo "verify-release.sh: $*" >&2
-  exit 2
+option_table=(
+  "--help help -" "--payload value payload" "--signer-sha256 value pinned_signer" "--ca value ca"
+  "--crl list crls" "--allow-unsigned flag allow_unsigned" "--allow-other-signer flag allow_other_signer"
+  "--fresh flag fresh" "--mirror list mirrors" "--mirror-key value mirror_key" "--work value work"
+)
+payload=$root/payload pinned_signer="" ca="" crls=() allow_unsigned=0 allow_other_signer=0 fresh=0 mirrors=()
+mirror_key="" work=$root/build/verify-work
+
+# Verdicts, each one line on standard output. A refusal (die) is the could-not-check verdict.
+not_vendors() {
+  echo "verify-release: NOT THE VENDOR'S RELEASE: $*"
+  exit 1
+}
+vendors() {
+  echo "verify-release: OK: the vendor's release: $*"
+  exit 0
 }
 
-setup="" info="" payload=$root/payload ca="" crls=() work=$root/build/verify-work
-while [ $# -gt 0 ]; do
-  case $1 in
-    --help) usage; exit 0 ;;
-    --payload | --ca | --crl | --work)
-      [ $# -ge 2 ] && [ -n "$2" ] || die "$1 needs a value"
-      case $1 in --payload) payload=$2 ;; --ca) ca=$2 ;; --crl) crls+=("$2") ;; --work) work=$2 ;; esac
-      shift 2 ;;
-    -*) die "unknown option $1 (see --help)" ;;
-    *) if [ -z "$setup" ]; then setup=$1; elif [ -z "$info" ]; then info=$1; else die "one SETUP and one BUILDINFO"; fi
-       shift ;;
-  esac
-done
-[ -n "$info" ] || die "give the published setup and its .buildinfo (see --help)"
-. "$root/scripts/release-common.sh"
-for file in "$setup" "$info" $ca; do [ -f "$file" ] && [ -r "$file" ] || die "$file is not a readable file"; done
-
-# field NAME: the value of the record's first "NAME: value" line.
-field() { sed -n "s/^$1: //p" "$info" | head -n 1; }
-sha() { sha256sum "$1" | cut -d' ' -f1; }
-commit=$(field Source-Commit)
-[[ $commit =~ ^[0-9a-f]{40}$ ]] || die "$info is not a release's .buildinfo (no Source-Commit)"
-git -C "$root" cat-file -e "$commit^{commit}" 2>/dev/null ||
-  die "commit $commit is not in the repository at $root: fetch it first"
-private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-verify.XXXXXX")
-trap 'rm -rf "$private"' EXIT
-# verdict TEXT: the one line of the result; exit 0 for OK, else 1.
-verdict() {
-  echo "verify-release: $1"
-  case $1 in OK:*) exit 0 ;; *) exit 1 ;; esac
-}
-
-# --- The payload: the files given must be the recorded ones ---------------------------------------------------------
-present=0
-for name in WebView2Loader.dll Quillmart.exe; do [ ! -f "$payload/$name" ] || present=$((present + 1)); done
-if [ "$present" = 2 ]; then
-  payload=$(cd "$payload" && pwd)
-  for name in WebView2Loader.dll Quillmart.exe; do
-    recorded=$(awk -v n="$name" '$1 == "Payload-File:" && $2 == n { print $4 }' "$info")
-    [ "$(sha "$payload/$name")" = "$recorded" ] ||
-      verdict "DIFFERENT: payload file $name in $payload is not the recorded one (sha256 $(sha "$payload/$name"), recorded ${recorded:-none})"
+read_options() {
+  parse_options "$@"
+  [ ${#positional[@]} -eq 2 ] || die "give the published setup and its .buildinfo (see --help)"
+  setup=$(canonical "${positional[0]}") info=$(canonical "${positional[1]}")
+  payload=$(canonical "$payload") work=$(canonical "$work")
+  [ -z "$ca" ] || ca=$(canonical "$ca")
+  [ -z "$mirror_key" ] || mirror_key=$(canonical "$mirror_key")
+  local i file
+  for i in "${!crls[@]}"; do crls[i]=$(canonical "${crls[i]}"); done
+  for file in "$setup" "$info" "$ca" "$mirror_key"; do
+    [ -z "$file" ] || [ -f "$file" ] && [ -r "$file" ] || die "$file is not a readable file"
   done
-elif [ "$present" = 0 ] && [ "$(field Payload)" = "demo stand-ins" ]; then
-  mkdir "$private/empty"
-  payload=$private/empty
-else
-  die "$payload must hold both WebView2Loader.dll and Quillmart.exe of the release (give them with --payload)"
-fi
+  if [ -n "$pinned_signer" ]; then
+    pinned_signer=$(tr -d ': ' <<<"$pinned_signer" | tr 'A-F' 'a-f')
+    [[ $pinned_signer =~ ^[0-9a-f]{64}$ ]] || die "--signer-sha256 takes the certificate's SHA-256 (64 hex digits)"
+  fi
+  for file in "$setup" "$info" "$payload" ${crls[@]+"${crls[@]}"}; do
+    lies_in "$file" "$work" && die "the input $file lies in --work $work, which this command empties"
+  done
+  lies_in "$root" "$work" && die "--work $work holds the sources; give a folder of its own"
+  return 0
+}
 
-# --- The signature, offline ------------------------------------------------------------------------------------------
-trusted_roots "$private/trust.pem" "$ca"
-crl_file=""
-revocation="revocation not checked (offline)"
-if [ ${#crls[@]} -gt 0 ]; then
-  crl_file=$private/crls.pem
-  crl_bundle "$crl_file" "${crls[@]}"
-  revocation="revocation checked against ${crls[*]}"
-fi
-if [ "$(field Signed-SHA256)" = "none (unsigned)" ]; then
-  signature="unsigned as recorded"
-  cp "$setup" "$private/stripped.exe"
-elif verify_offline "$setup" "$private/trust.pem" "$crl_file"; then
-  signature="signature verified offline against $roots_text, $revocation"
-  [ "$(sha "$setup")" = "$(field Signed-SHA256)" ] ||
-    signature="$signature; signed otherwise than recorded (re-signed)"
-else
-  signature=""
-fi
-[ "$(field Signed-SHA256)" = "none (unsigned)" ] ||
+# need_tools: what every check needs; a missing one is named, never taken for a difference.
+need_tools() {
+  local tool
+  for tool in osslsigncode openssl git tar sha256sum dpkg-query; do
+    command -v "$tool" >/dev/null || die "$tool is missing (install it: see the README's packages)"
+  done
+}
+
+# read_record: the fields of the .buildinfo that the check needs.
+read_record() {
+  commit=$(buildinfo_field "$info" Source-Commit)
+  local format
+  format=$(buildinfo_field "$info" Format)
+  if [ -z "$commit" ] && grep -q "^Build: given with --setup" "$info"; then
+    die "$info records a setup built elsewhere (--setup): there is no commit to rebuild"
+  fi
+  [[ $commit =~ ^[0-9a-f]{40}$ ]] || die "$info is not a release's .buildinfo (no Source-Commit)"
+  [ "$format" = "$buildinfo_format" ] ||
+    die "$info has record format ${format:-none}; this check reads format $buildinfo_format (made since the release command records its toolchain)"
+  git_or_die "commit $commit is not in the repository at $root (git fetch it first)" \
+    -C "$root" cat-file -e "$commit^{commit}" >/dev/null
+  recorded_release=$(buildinfo_field "$info" Debian-Release)
+  recorded_codename=$(sed -n 's/.*(\(.*\))$/\1/p' <<<"$recorded_release")
+  recorded_architecture=$(buildinfo_field "$info" Build-Architecture)
+  recorded_epoch=$(buildinfo_field "$info" Source-Date-Epoch)
+  buildinfo_packages "$info" >"$private/recorded-packages"
+  [ -s "$private/recorded-packages" ] || die "$info records no Installed-Build-Depends"
+  case $recorded_codename in
+    bookworm) recorded_version=12 ;;
+    trixie) recorded_version=13 ;;
+    *) die "$info was built on ${recorded_release:-an unnamed system}; rebuilds are made on Debian 12 or 13" ;;
+  esac
+}
+
+# check_payload: the payload files given must be the recorded ones; a demo release is rebuilt from its source.
+check_payload() {
+  local present=0 name recorded
+  for name in WebView2Loader.dll Quillmart.exe; do [ ! -f "$payload/$name" ] || present=$((present + 1)); done
+  if [ "$present" = 2 ]; then
+    for name in WebView2Loader.dll Quillmart.exe; do
+      recorded=$(awk -v n="$name" '$1 == "Payload-File:" && $2 == n { print $4 }' "$info")
+      [ "$(file_sha256 "$payload/$name")" = "$recorded" ] ||
+        not_vendors "payload file $name in $payload is not the recorded one (sha256 $(file_sha256 "$payload/$name"), recorded ${recorded:-none})"
+    done
+  elif [ "$present" = 0 ] && [ "$(buildinfo_field "$info" Payload)" = "demo stand-ins" ]; then
+    mkdir "$private/empty"
+    payload=$private/empty
+  else
+    die "$payload must hold both WebView2Loader.dll and Quillmart.exe of the release (give them with --payload)"
+  fi
+}
+
+# check_signer: who signed (leaf, signer_subject, signer_hash), against whom was expected; sets signer_text, and
+# unaccepted to the reason this cannot be the vendor's release even when the bytes are the same.
+check_signer() {
+  unaccepted=""
+  local recorded expected pin_text
+  recorded=$(buildinfo_field "$info" Signer-Certificate-SHA256)
+  if [ -n "$pinned_signer" ]; then
+    expected=$pinned_signer pin_text="pinned with --signer-sha256"
+  else
+    expected=$recorded
+    pin_text="the signer the .buildinfo names, not pinned: give the vendor's published --signer-sha256 (any certificate that a trusted CA issued would chain as well)"
+  fi
+  [[ $expected =~ ^[0-9a-f]{64}$ ]] || expected=""
+  if ! signature_leaf "$setup" "$private"; then
+    [ "$allow_unsigned" = 1 ] || not_vendors "$setup has no signature${expected:+ (expected a signature by the certificate with SHA-256 $expected)}"
+    unaccepted="$setup has no signature (its bytes compared because of --allow-unsigned)"
+    signer_text="unsigned"
+    cp -- "$setup" "$private/stripped.exe"
+    return 0
+  fi
+  signer_subject=$(certificate_subject "$private/leaf.pem") signer_hash=$(certificate_sha256 "$private/leaf.pem")
+  local who="$signer_subject (certificate SHA-256 $signer_hash)"
+  if [ -z "$expected" ] || [ "$signer_hash" != "$expected" ]; then
+    local instead="the expected signer${expected:+ (certificate SHA-256 $expected)}"
+    [ -n "$expected" ] || instead="a signer: $info names none and no --signer-sha256 was given"
+    [ "$allow_other_signer" = 1 ] || not_vendors "signed by $who, not by $instead"
+    unaccepted="signed by $who, not by $instead (its bytes compared because of --allow-other-signer)"
+    expected=""
+  fi
+  [ -z "$expected" ] || has_option -require-leaf-hash ||
+    die "this osslsigncode ($(osslsigncode --version 2>&1 | head -n 1)) cannot require the signer's certificate (-require-leaf-hash, osslsigncode 2.3 or newer)"
+  if ! verify_offline "$setup" "$expected"; then
+    case $verify_cause in
+      *"not the expected one"*) not_vendors "signed by $who: $verify_cause" ;;
+      *"changed after signing"* | *revoked* | *expired* | *"not yet valid"*)
+        signature_broken="the signature by $who does not verify: $verify_cause" ;;
+      *) die "the signature by $who cannot be checked: $verify_cause" ;;
+    esac
+  fi
+  signer_text="signed by $who, $pin_text; chain verified offline against $roots_text, revocation $revocation_text"
   osslsigncode remove-signature -in "$setup" -out "$private/stripped.exe" >/dev/null 2>&1 ||
-  cp "$setup" "$private/stripped.exe"
+    not_vendors "the signature cannot be removed from $setup: it is not a signed PE file"
+}
 
-# --- The rebuild: that commit in a fresh folder, reused only for the same commit, payload and packages --------------
-packages=""
-for package in $shaping_packages; do packages="$packages $package=$(package_version "$package")"; done
-key="$commit $(field Payload) $(sed -n 's/^Payload-File: //p' "$info" | tr '\n' ' ')$packages"
-mkdir -p "$work" || die "cannot create the folder $work"
-work=$(cd "$work" && pwd)
-rebuilt=$work/build/src/Quillmart-Setup.exe
-if [ "$(cat "$work/stamp" 2>/dev/null)" != "$key" ] || [ ! -f "$rebuilt" ]; then
-  [ -z "$(ls -A "$work")" ] || [ -f "$work/stamp" ] ||
-    die "--work $work is neither empty nor a rebuild folder; it would be emptied"
-  echo "verify-release.sh: rebuilding commit $commit in $work (log: $work/build.log)" >&2
-  rm -rf "${work:?}"/*
-  mkdir "$work/src"
-  git -C "$root" archive "$commit" | tar -x -C "$work/src"
-  build_setup "$work/src" "$work/build" "$payload" "$work/build.log" ||
-    die "the rebuild of commit $commit failed; its log: $work/build.log"
+# --- The rebuild -----------------------------------------------------------------------------------------------------
+# toolchain_differences: "name here (recorded version)" for each recorded package this system lacks at that version.
+toolchain_differences() {
+  toolchain_closure >"$private/installed-packages"
+  LC_ALL=C join -a1 -e none -o 0,1.2,2.2 "$private/recorded-packages" "$private/installed-packages" |
+    awk '$2 != $3 { print $1, $3, "(recorded " $2 ")" }'
+}
+
+# rebuild: the recorded commit built with the recorded toolchain: here, or in a fresh system. A rebuild already
+# in --work for the same commit, payload, toolchain and place is used again.
+rebuild() {
+  local differences place=here
+  differences=$(toolchain_differences)
+  [ "$(build_architecture)" = "$recorded_architecture" ] ||
+    die "$info was built on $recorded_architecture; this machine is $(build_architecture)"
+  if [ "$fresh" = 1 ] || [ -n "$differences" ]; then place="fresh Debian $recorded_version"; fi
+  local key
+  key=$(printf '%s\n' "$commit" "$place" "$recorded_epoch" "${mirrors[*]+${mirrors[*]}}" \
+    "$(grep '^Payload' "$info")" "$(cat "$private/recorded-packages")" | sha256sum | cut -d' ' -f1)
+  rebuilt=$work/build/src/Quillmart-Setup.exe
+  if [ -f "$work/$work_marker" ] && [ "$(cat "$work/stamp" 2>/dev/null)" = "$key" ] && [ -f "$rebuilt" ]; then
+    rebuild_text="rebuilt before in $work ($place)"
+    return 0
+  fi
+  claim_work_folder "$work" "$work_marker" "This folder holds rebuilds of scripts/verify-release.sh; it empties it for each new one."
+  unpack_commit "$root" "$commit" "$work/src"
+  if [ "$place" = here ]; then
+    echo "verify-release: rebuilding commit $commit here (log: $work/build.log)" >&2
+    build_commit "$work/src" "$work/build" "$payload" "$recorded_epoch" "$work/build.log" ||
+      die "the rebuild of commit $commit failed; its log: $work/build.log"
+  else
+    echo "verify-release: this system's toolchain is not the recorded one:" $differences >&2
+    rebuild_fresh
+  fi
   echo "$key" >"$work/stamp"
-fi
+  rebuild_text="rebuilt in $work ($place)"
+}
 
-# --- The verdict -------------------------------------------------------------------------------------------------------
-if cmp -s "$private/stripped.exe" "$rebuilt"; then
-  [ -n "$signature" ] ||
-    verdict "NOT VERIFIED: the same bytes as commit $commit without the signature, but the signature does not verify: $verify_cause"
-  verdict "OK: the same bytes as commit $commit (signature removed); $signature"
-fi
-# Where the bytes differ: the first differing offset, and the section of the rebuild that holds it. The PE
-# checksum is left out: removing the signature from a changed file computes it anew over the changed bytes.
-pe_header=$(od -An -tu4 -j 60 -N 4 "$rebuilt" | tr -d ' ')
-checksum=$((pe_header + 88))
-offset=$( (cmp -l "$private/stripped.exe" "$rebuilt" 2>/dev/null || true) |
-  awk -v c="$checksum" '$1 - 1 < c || $1 - 1 >= c + 4 { print $1 - 1; exit }')
-if [ -n "$offset" ]; then
-  section=""
-  while read -r index name size _ _ start _; do
-    [[ $index =~ ^[0-9]+$ ]] || continue
-    if ((offset >= 16#$start && offset < 16#$start + 16#$size)); then section=$name; break; fi
-  done < <(x86_64-w64-mingw32-objdump -h "$rebuilt" 2>/dev/null)
-  where="at offset $offset (0x$(printf '%x' "$offset")), ${section:+in section $section}"
-  [ -n "$section" ] || where="${where}outside every section (headers or appended data)"
-elif [ "$(wc -c <"$private/stripped.exe")" != "$(wc -c <"$rebuilt")" ]; then
-  where="in length ($(wc -c <"$private/stripped.exe") bytes without the signature, the rebuild $(wc -c <"$rebuilt"))"
-else
-  where="only in the PE checksum"
-fi
-text="DIFFERENT: $setup without its signature differs from commit $commit's rebuild $where"
-if [ "$(sha "$rebuilt")" = "$(field Unsigned-SHA256)" ]; then
-  text="$text; the rebuild is the recorded unsigned setup, so the file was changed after the release"
-else
-  others=""
-  while read -r package version; do
-    [ "$(package_version "$package")" = "$version" ] ||
-      others="$others, $package $(package_version "$package") (recorded $version)"
-  done < <(sed -n 's/^Package: //p' "$info")
-  text="$text; the rebuild differs from the recorded unsigned setup as well${others:+: built here with other packages:${others#,}}"
-fi
-[ -n "$signature" ] || text="$text; the signature does not verify: $verify_cause"
-verdict "$text"
+# apt_sources KEYRING: the archive lines for the recorded release, with every --mirror that carries one
+# of its suites.
+apt_sources() {
+  local codename=$recorded_codename url suite signed_by=/usr/share/keyrings/debian-archive-keyring.gpg
+  echo "deb [signed-by=$signed_by] $archive $codename main"
+  echo "deb [signed-by=$signed_by] $archive $codename-updates main"
+  echo "deb [signed-by=$signed_by] $security_archive $codename-security main"
+  [ -z "$mirror_key" ] || signed_by=$1
+  for url in ${mirrors[@]+"${mirrors[@]}"}; do
+    for suite in "$codename" "$codename-updates" "$codename-security"; do
+      /usr/lib/apt/apt-helper download-file "${url%/}/dists/$suite/InRelease" "$private/probe" >/dev/null 2>&1 ||
+        continue
+      echo "deb [signed-by=$signed_by check-valid-until=no] ${url%/} $suite main"
+    done
+  done
+}
+
+# check_availability: every recorded package version must be in the archive or a --mirror; otherwise the check
+# cannot be made, and each missing one is named. Read with a private apt state, so no root is needed.
+check_availability() {
+  local state=$private/apt
+  mkdir -p "$state/lists/partial" "$state/cache/archives/partial"
+  : >"$state/status"
+  [ -z "$mirror_key" ] || cp -- "$mirror_key" "$state/mirror-key.asc"
+  apt_sources "$state/mirror-key.asc" >"$state/sources.list"
+  apt_options=(-o "Dir::State::Lists=$state/lists" -o "Dir::Cache=$state/cache" -o "Dir::State::status=$state/status"
+    -o "Dir::Etc::SourceList=$state/sources.list" -o Dir::Etc::SourceParts=/nonexistent -o Debug::NoLocking=true
+    -o "APT::Architecture=$recorded_architecture" -o "APT::Architectures=$recorded_architecture"
+    -o Acquire::Languages=none -o APT::Sandbox::User=root)
+  apt-get "${apt_options[@]}" -q update >"$private/apt-update.log" 2>&1 ||
+    die "the Debian archive or a --mirror cannot be read: $(grep -m1 -E '^(E|Err):' "$private/apt-update.log" || tail -n 1 "$private/apt-update.log")"
+  apt-cache "${apt_options[@]}" madison $(cut -d' ' -f1 "$private/recorded-packages") 2>/dev/null |
+    awk -F' *[|] *' '{ gsub(/ /, "", $1); print $1, $2 }' | LC_ALL=C sort -u >"$private/available"
+  local missing
+  missing=$(LC_ALL=C comm -23 "$private/recorded-packages" "$private/available" | paste -sd, | sed 's/,/, /g')
+  [ -z "$missing" ] ||
+    die "the recorded toolchain is not to be had: the archive no longer has $missing; give a snapshot mirror that has them with --mirror URL"
+}
+
+# rebuild_fresh: a fresh system of the recorded release, exactly the recorded package versions installed, the
+# commit's recipe run inside; the rebuilt setup and its link map are copied out.
+rebuild_fresh() {
+  check_availability
+  [ "$(id -u)" = 0 ] || die "the rebuild needs a fresh Debian $recorded_version system, which needs root: run as root (or with sudo)"
+  command -v unshare >/dev/null || die "unshare is missing (util-linux)"
+  local cache=${QMT_FRESH_CACHE:-/var/cache/quillmart-fresh} system=$work/system tar
+  tar=$(fresh_base "$recorded_version" "$cache" "$work/bootstrap.log" "${QMT_FRESH_MIRROR:-}")
+  echo "verify-release: rebuilding commit $commit in a fresh Debian $recorded_version system (log: $work/build.log)" >&2
+  fresh_unpack "$tar" "$system"
+  trap 'fresh_remove "$system" || true; rm -rf -- "$private"' EXIT
+  {
+    apt_sources /etc/apt/keyrings/quillmart-mirror.asc
+  } | fresh_run "$system" /bin/sh -c 'cat >/etc/apt/sources.list && rm -f /etc/apt/sources.list.d/*' ||
+    die "cannot write the fresh system's package sources"
+  if [ -n "$mirror_key" ]; then
+    fresh_run "$system" /bin/sh -c 'mkdir -p /etc/apt/keyrings && cat >/etc/apt/keyrings/quillmart-mirror.asc' \
+      <"$mirror_key" || die "cannot put the mirror key into the fresh system"
+  fi
+  local wanted
+  wanted=$(awk '{ printf "%s=%s ", $1, $2 }' "$private/recorded-packages")
+  fresh_run "$system" /bin/sh -c "apt-get -q update && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+    --no-install-recommends --allow-downgrades $wanted" </dev/null >"$work/install.log" 2>&1 ||
+    die "the recorded packages could not be installed in the fresh system; see $work/install.log"
+  # The source and the payload go in, and the setup and its map come out, through pipes.
+  tar -C "$work" -cf - src | fresh_run "$system" /bin/sh -c 'mkdir -p /build && tar -C /build -xf -' ||
+    die "cannot copy the source into the fresh system"
+  tar -C "$payload" -cf - . | fresh_run "$system" /bin/sh -c 'mkdir -p /build/payload && tar -C /build/payload -xf -' ||
+    die "cannot copy the payload into the fresh system"
+  fresh_run "$system" /usr/bin/env -i "${build_environment[@]}" SOURCE_DATE_EPOCH="$recorded_epoch" \
+    /bin/bash -c 'umask 022 && exec /bin/bash /build/src/scripts/release-build.sh /build/src /build/out /build/payload' \
+    </dev/null >"$work/build.log" 2>&1 || die "the rebuild of commit $commit in the fresh system failed; its log: $work/build.log"
+  mkdir -p "$work/build/src"
+  fresh_run "$system" /bin/sh -c 'cd /build/out/src && tar -cf - Quillmart-Setup.exe $(ls Quillmart-Setup.map 2>/dev/null)' \
+    </dev/null | tar -C "$work/build/src" -xf - || die "cannot copy the rebuilt setup out of the fresh system"
+  fresh_remove "$system" || die "the fresh system in $system could not be removed"
+  trap 'rm -rf -- "$private"' EXIT
+}
+
+# --- The verdict -----------------------------------------------------------------------------------------------------
+# where_different: the first differing offset and the section of the rebuild that holds it. The PE checksum is
+# left out: removing the signature from a changed file computes it anew over the changed bytes.
+where_different() {
+  local stripped=$private/stripped.exe pe_header checksum offset section=""
+  pe_header=$(od -An -tu4 -j 60 -N 4 "$rebuilt" | tr -d ' ')
+  checksum=$((pe_header + 88))
+  offset=$( (cmp -l "$stripped" "$rebuilt" 2>/dev/null || true) |
+    awk -v c="$checksum" '$1 - 1 < c || $1 - 1 >= c + 4 { print $1 - 1; exit }')
+  if [ -n "$offset" ]; then
+    local index name size start
+    while read -r index name size _ _ start _; do
+      [[ $index =~ ^[0-9]+$ ]] || continue
+      if ((offset >= 16#$start && offset < 16#$start + 16#$size)); then section=$name; break; fi
+    done < <(x86_64-w64-mingw32-objdump -h "$rebuilt" 2>/dev/null)
+    echo "at offset $offset (0x$(printf '%x' "$offset")), ${section:+in section $section}${section:-outside every section (headers or appended data)}"
+  elif [ "$(file_size "$stripped")" != "$(file_size "$rebuilt")" ]; then
+    echo "in length ($(file_size "$stripped") bytes without the signature, the rebuild $(file_size "$rebuilt"))"
+  else
+    echo "only in the PE checksum"
+  fi
+}
+
+# diffoscope_report: a report of every difference, beside the rebuild, when diffoscope is installed.
+diffoscope_report() {
+  command -v diffoscope >/dev/null || return 0
+  local file=$work/diffoscope.txt
+  timeout 600 diffoscope --text "$file" "$private/stripped.exe" "$rebuilt" >/dev/null 2>&1 || true
+  [ ! -s "$file" ] || echo "; diffoscope's report: $file"
+}
+
+verdict() {
+  if cmp -s "$private/stripped.exe" "$rebuilt"; then
+    local same="the same bytes as commit $commit (signature removed; $rebuild_text)"
+    [ -z "$unaccepted" ] || not_vendors "$unaccepted; $same"
+    [ -z "${signature_broken:-}" ] || not_vendors "$signature_broken; $same"
+    vendors "$same; $signer_text"
+  fi
+  local text
+  text="$setup without its signature differs from commit $commit's rebuild $(where_different)"
+  if [ "$(file_sha256 "$rebuilt")" = "$(buildinfo_field "$info" Unsigned-SHA256)" ]; then
+    text="$text; the rebuild is the recorded unsigned setup, so the file was changed after the release"
+  else
+    text="$text; the rebuild differs from the recorded unsigned setup as well (built with the recorded toolchain)"
+  fi
+  text="$text${signature_broken:+; $signature_broken}${unaccepted:+; $unaccepted}"
+  not_vendors "$text$(diffoscope_report)"
+}
+
+main() {
+  read_options "$@"
+  need_tools
+  private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-verify.XXXXXX")
+  trap 'rm -rf -- "$private"' EXIT
+  read_record
+  check_payload
+  set_trust "$private" "$ca" ${crls[@]+"${crls[@]}"}
+  check_signer
+  rebuild
+  verdict
+}
+
+main "$@"
