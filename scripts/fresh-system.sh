@@ -62,6 +62,9 @@ fresh_enter() {
     [ ! -L "$root/$target" ] && [ -d "$root/$target" ] && [ "$(realpath -e -- "$root/$target")" = "$root/$target" ] ||
       { echo "fresh-system: $root/$target is not a folder of the system (a link?); not mounted" >&2; return 1; }
   done
+  # The system's root becomes a mount point of its own, as / is: a program inside that makes namespaces of its own
+  # (a nested fresh system) can then change the propagation of its /.
+  mount --bind "$root" "$root"
   mount -t proc -o nosuid,nodev,noexec proc "$root/proc"
   mount -t sysfs -o ro,nosuid,nodev,noexec sysfs "$root/sys"
   mount -t tmpfs -o mode=755,size=16m,nosuid tmpfs "$root/dev"

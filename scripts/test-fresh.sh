@@ -1,180 +1,213 @@
 #!/usr/bin/env bash
-# Proves the README's two commands where our users run them: for each Debian release asked for, makes a fresh
-# minimal system (mmdebstrap, variant minbase, nothing added but git), puts a clean clone of the current commit in
-# it, runs `bash scripts/build.sh` and `bash scripts/test.sh` there exactly as written, and prints one table: the
-# Debian, Wine, MinGW g++ and osslsigncode versions, both commands' exit status and time, the test summary and the
-# SHA-256 of the demo setup. Everything it made is unmounted and removed at the end, also after a failure or
-# Ctrl-C; the logs are kept. Exits non-zero when anything failed. Needs root and the Debian archive.
+# Proves the README's two commands where our users run them, and that a release can be checked from the other
+# supported release: for each Debian release asked for, makes a fresh minimal system (scripts/fresh-system.sh: its
+# own mount and PID namespaces, nothing of the host's mounted into it), puts a clean clone of the current commit in
+# it, and runs `bash scripts/build.sh` and `bash scripts/test.sh` there exactly as written: as root in Debian 12,
+# as an ordinary user with sudo in Debian 13. With both releases it then makes a signed release in each system and
+# verifies each from the other one (rebuilt in a fresh system of the release it was made on), and runs the
+# toolchain rows of the verification (tests/release/fresh-rebuild.sh). It prints one table: the Debian, Wine, MinGW
+# g++ and osslsigncode versions, both commands' exit status and time, the test summary and the SHA-256 of the demo
+# setup. Everything it made is removed at the end, also after a failure or Ctrl-C; the logs are kept in a folder
+# of root's. Exits non-zero when anything failed. Needs root and the Debian archive.
 #
-#   bash scripts/test-fresh.sh [12|13|all]      (default: all)
+#   bash scripts/test-fresh.sh [--] [12|13|all]      (default: all)
 #
-# QMT_FRESH_CACHE  folder of the cached stock base systems, remade after a week (default /var/cache/quillmart-fresh)
-# QMT_FRESH_LOGS   folder for the logs (default /var/tmp/quillmart-fresh-logs/<date and time>)
+# QMT_FRESH_CACHE  folder of the cached stock base systems, remade after a week (default /var/cache/quillmart-fresh);
+#                  it must be a folder of root's that no one else can write
+# QMT_FRESH_LOGS   folder for the logs, the same rules (default: a new folder /var/tmp/quillmart-fresh-logs.XXXXXX)
 # QMT_FRESH_MIRROR the Debian archive to bootstrap from (default: Debian's own, with its updates and security)
 set -euo pipefail
+script_name=test-fresh die_status=1
+repo=$(cd -- "$(dirname -- "$0")/.." && pwd -P)
+. "$repo/scripts/release-common.sh"
+. "$repo/scripts/fresh-system.sh"
 
-die() { echo "test-fresh: $*" >&2; exit 1; }
-
-repo=$(cd "$(dirname "$0")/.." && pwd)
+usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; }
+option_table=("--help help -")
 cache=${QMT_FRESH_CACHE:-/var/cache/quillmart-fresh}
-logs=${QMT_FRESH_LOGS:-/var/tmp/quillmart-fresh-logs/$(date +%Y%m%d-%H%M%S)}
 mirror=${QMT_FRESH_MIRROR:-}
+# The README promises both: run as root, or as a user with sudo. This release's system runs them as "builder".
+sudo_release=13
 
-case "${1:-all}" in
-  12) versions=(12) ;;
-  13) versions=(13) ;;
-  all) versions=(12 13) ;;
-  *) die "usage: bash scripts/test-fresh.sh [12|13|all]" ;;
-esac
-[ $# -le 1 ] || die "usage: bash scripts/test-fresh.sh [12|13|all]"
-codename() { case $1 in 12) echo bookworm ;; 13) echo trixie ;; esac; }
-
-[ "$(id -u)" -eq 0 ] || die "must run as root: it bootstraps systems and mounts /proc and /dev inside them"
-command -v git >/dev/null || die "git is missing"
-commit=$(git -C "$repo" rev-parse HEAD 2>/dev/null) || die "$repo is not a git checkout with a commit"
-if ! command -v mmdebstrap >/dev/null; then
-  command -v apt-get >/dev/null || die "mmdebstrap is missing and this is no Debian system to install it on"
-  echo "test-fresh: installing mmdebstrap"
-  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends mmdebstrap; } >/dev/null \
-    || die "could not install mmdebstrap (apt-get install mmdebstrap)"
-fi
-
-work=$(mktemp -d /var/tmp/quillmart-fresh.XXXXXX)
-roots=()
-
-# Ends every process whose root is inside the system (the wineserver and Xvfb outlive the tests), then unmounts.
-teardown() {
-  local root=$1 sig p
-  for sig in TERM KILL; do
-    for p in /proc/[0-9]*; do
-      if [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ]; then kill -s "$sig" "${p#/proc/}" 2>/dev/null || true; fi
-    done
-    sleep 1
-  done
-  { findmnt -rn -o TARGET | grep -F "$root/" || true; } | sort -r | while read -r m; do
-    umount "$m" 2>/dev/null || umount -l "$m"
-  done
+read_arguments() {
+  parse_options "$@"
+  [ ${#positional[@]} -le 1 ] || die "usage: bash scripts/test-fresh.sh [12|13|all]"
+  case ${positional[0]:-all} in
+    12) versions=(12) ;;
+    13) versions=(13) ;;
+    all) versions=(12 13) ;;
+    *) die "usage: bash scripts/test-fresh.sh [12|13|all]" ;;
+  esac
 }
-cleanup() {
-  local root
-  for root in "${roots[@]}"; do teardown "$root"; done
-  # --one-file-system: whatever could not be unmounted is left alone, never deleted through the mount.
-  if findmnt -rn -o TARGET | grep -qF "$work/"; then
-    echo "test-fresh: mounts under $work remain; left it in place" >&2
+
+preflight() {
+  [ "$(id -u)" -eq 0 ] || die "must run as root: it bootstraps systems and mounts /proc and /dev inside them"
+  command -v git >/dev/null || die "git is missing"
+  command -v unshare >/dev/null || die "unshare is missing (util-linux)"
+  commit=$(git_or_die "$repo is not a git checkout with a commit" -C "$repo" rev-parse HEAD)
+  if ! command -v mmdebstrap >/dev/null; then
+    command -v apt-get >/dev/null || die "mmdebstrap is missing and this is no Debian system to install it on"
+    echo "test-fresh: installing mmdebstrap"
+    { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends mmdebstrap; } \
+      >/dev/null || die "could not install mmdebstrap (apt-get install mmdebstrap)"
+  fi
+  if [ -n "${QMT_FRESH_LOGS:-}" ]; then
+    logs=$(canonical "$QMT_FRESH_LOGS")
+    fresh_root_folder "$logs" "log folder"
   else
-    rm -rf --one-file-system "$work"
+    logs=$(mktemp -d /var/tmp/quillmart-fresh-logs.XXXXXX)
   fi
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# Refuse at once, rather than after minutes, when the packages cannot be had.
-archive=${mirror:-http://deb.debian.org/debian}
-for v in "${versions[@]}"; do
-  url=$archive/dists/$(codename "$v")/InRelease
-  timeout 60 /usr/lib/apt/apt-helper download-file "$url" "$work/InRelease" >/dev/null 2>&1 \
-    || die "the Debian archive cannot be reached ($url): the fresh systems need its packages"
-done
-[ -z "$(git -C "$repo" status --porcelain --untracked-files=no)" ] \
-  || echo "test-fresh: note: uncommitted changes are not tested; the fresh systems get commit $commit"
-mkdir -p "$cache" "$logs"
-
-# A stock base system: minbase and git, cached as a tarball so that a rerun starts in seconds. (mmdebstrap tells
-# a tarball from a folder by the name's ending, hence .part.tar while it is written.)
-baseSystem() {
-  local v=$1 tar=$cache/debian-$1.tar part=$cache/debian-$1.part.tar
-  if [ ! -s "$tar" ] || [ -n "$(find "$tar" -mtime +6)" ]; then
-    echo "test-fresh: bootstrapping Debian $v ($(codename "$v"))" >&2
-    mmdebstrap --quiet --variant=minbase --include=git "$(codename "$v")" "$part" ${mirror:+"$mirror"} \
-      >"$logs/debian-$v-bootstrap.log" 2>&1 || die "mmdebstrap failed for Debian $v (see $logs/debian-$v-bootstrap.log)"
-    mv "$part" "$tar"
-  fi
-  echo "$tar"
-}
-
-# /dev is a tmpfs of its own with the usual nodes: a bind of the host's /dev could be deleted through.
-mountSystem() {
-  local root=$1 node
-  mount -t proc proc "$root/proc"
-  mount -t sysfs -o ro sysfs "$root/sys"
-  mount -t tmpfs -o mode=755,size=16m tmpfs "$root/dev"
-  for node in null:3 zero:5 full:7 random:8 urandom:9; do
-    mknod -m 666 "$root/dev/${node%%:*}" c 1 "${node#*:}"
+  fresh_root_folder "$cache" "cache folder"
+  work=$(mktemp -d /var/tmp/quillmart-fresh.XXXXXX)
+  trap cleanup EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  # Refuse at once, rather than after minutes, when the packages cannot be had.
+  local archive=${mirror:-http://deb.debian.org/debian} v url
+  for v in "${versions[@]}"; do
+    url=$archive/dists/$(fresh_codename "$v")/InRelease
+    timeout 60 /usr/lib/apt/apt-helper download-file "$url" "$work/InRelease" >/dev/null 2>&1 ||
+      die "the Debian archive cannot be reached ($url): the fresh systems need its packages"
   done
-  mknod -m 666 "$root/dev/tty" c 5 0
-  mkdir "$root/dev/pts" "$root/dev/shm"
-  mount -t devpts -o newinstance,ptmxmode=0666,mode=620 devpts "$root/dev/pts"
-  ln -s pts/ptmx "$root/dev/ptmx"
-  mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
-  ln -s /proc/self/fd "$root/dev/fd"
-  ln -s /proc/self/fd/0 "$root/dev/stdin"; ln -s /proc/self/fd/1 "$root/dev/stdout"; ln -s /proc/self/fd/2 "$root/dev/stderr"
-  cp -L --remove-destination /etc/resolv.conf "$root/etc/resolv.conf"
+  [ -z "$(git -C "$repo" status --porcelain --untracked-files=no)" ] ||
+    echo "test-fresh: note: uncommitted changes are not tested; the fresh systems get commit $commit"
+  git -C "$repo" bundle create -q "$work/quillmart.bundle" HEAD 2>/dev/null ||
+    git_or_die "cannot bundle commit $commit" -C "$repo" bundle create "$work/quillmart.bundle" HEAD >/dev/null
 }
 
-# A command inside the system with a clean environment, as a root login there would have it.
-inside() {
-  chroot "$1" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb ${CI:+CI=$CI} \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "${@:2}"
+cleanup() {
+  local v
+  for v in ${versions[@]+"${versions[@]}"}; do fresh_remove "$work/debian-$v" || return 0; done
+  rm -rf --one-file-system -- "$work"
 }
 
-# Runs one README command in the checkout inside; prints "status seconds".
+# user_of VERSION / checkout_of VERSION: who runs the README's commands in that system, and where its clone is.
+user_of() { if [ "$1" = "$sudo_release" ]; then echo builder; else echo root; fi; }
+checkout_of() { if [ "$1" = "$sudo_release" ]; then echo /home/builder/quillmart; else echo /root/quillmart; fi; }
+
+# as_user VERSION COMMAND: COMMAND (a shell command line) in that system's checkout, as its user.
+as_user() {
+  local root=$work/debian-$1 user
+  user=$(user_of "$1")
+  fresh_run "$root" runuser -u "$user" -- /usr/bin/env HOME="$(dirname "$(checkout_of "$1")")" USER="$user" \
+    LOGNAME="$user" /bin/bash -c "cd $(checkout_of "$1") && $2"
+}
+
+# prepare_system VERSION: the stock base, the user (for the sudo release) and a clone of the commit, all made
+# from inside the system; the commit comes in as a git bundle through a pipe.
+prepare_system() {
+  local v=$1 root=$work/debian-$1 tar user
+  tar=$(fresh_base "$v" "$cache" "$logs/debian-$v-bootstrap.log" "$mirror")
+  fresh_unpack "$tar" "$root"
+  user=$(user_of "$v")
+  fresh_run "$root" /bin/sh -c 'cat >/tmp/quillmart.bundle && chmod 644 /tmp/quillmart.bundle' \
+    <"$work/quillmart.bundle"
+  if [ "$user" != root ]; then
+    fresh_run "$root" /bin/sh -c "useradd -m -s /bin/bash $user &&
+      echo '$user ALL=(ALL:ALL) NOPASSWD: ALL' >/etc/sudoers.d/$user && chmod 440 /etc/sudoers.d/$user" </dev/null
+  fi
+  fresh_run "$root" runuser -u "$user" -- git clone -q /tmp/quillmart.bundle "$(checkout_of "$v")" </dev/null
+}
+
+# timed VERSION LOG COMMAND: runs a README command in the system's checkout as its user; prints "status seconds".
 timed() {
-  local root=$1 log=$2 start rc=0
+  local start rc=0
   start=$(date +%s)
-  inside "$root" bash -c "cd /root/quillmart && $3" >"$log" 2>&1 </dev/null || rc=$?
+  as_user "$1" "$3" >"$2" 2>&1 </dev/null || rc=$?
   echo "$rc $(($(date +%s) - start))"
 }
 
 declare -A row
-total_passed=0; total_failed=0; failed=0
-for v in "${versions[@]}"; do
-  tar=$(baseSystem "$v")
-  root=$work/debian-$v
-  mkdir "$root"; roots+=("$root")
-  tar -C "$root" -xf "$tar"
-  mountSystem "$root"
-  git init -q "$root/root/quillmart"
-  git -C "$root/root/quillmart" fetch -q "$repo" HEAD
-  git -C "$root/root/quillmart" checkout -q --detach FETCH_HEAD
-
-  echo "test-fresh: Debian $v: bash scripts/build.sh (log $logs/debian-$v-build.log)"
-  read -r build_rc build_s < <(timed "$root" "$logs/debian-$v-build.log" "bash scripts/build.sh")
-  setup=$root/root/quillmart/build/windows/src/Quillmart-Setup.exe
-  sha=$( [ -f "$setup" ] && sha256sum "$setup" | cut -c1-64 || echo "(not built)")
-  echo "test-fresh: Debian $v: bash scripts/test.sh (log $logs/debian-$v-test.log)"
-  read -r test_rc test_s < <(timed "$root" "$logs/debian-$v-test.log" "bash scripts/test.sh")
-
-  debian=$(cat "$root/etc/debian_version")
-  wine=$(inside "$root" sh -c 'wine --version || wine64 --version' 2>/dev/null | head -n 1 | awk '{print $1}')
-  gxx=$(inside "$root" dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix 2>/dev/null || echo "?")
-  osc=$(inside "$root" osslsigncode --version 2>/dev/null | head -n 1 | awk '{print $2}' | tr -d ,)
+total_passed=0 total_failed=0 failed=0
+run_readme() {
+  local v=$1 root=$work/debian-$1 build_rc build_s test_rc test_s sha tests
+  echo "test-fresh: Debian $v: bash scripts/build.sh as $(user_of "$v") (log $logs/debian-$v-build.log)"
+  read -r build_rc build_s < <(timed "$v" "$logs/debian-$v-build.log" "bash scripts/build.sh")
+  sha=$(as_user "$v" "sha256sum build/windows/src/Quillmart-Setup.exe" </dev/null 2>/dev/null | cut -c1-64)
+  echo "test-fresh: Debian $v: bash scripts/test.sh as $(user_of "$v") (log $logs/debian-$v-test.log)"
+  read -r test_rc test_s < <(timed "$v" "$logs/debian-$v-test.log" "bash scripts/test.sh")
+  local debian wine gxx osc
+  debian=$(fresh_run "$root" cat /etc/debian_version </dev/null)
+  wine=$(fresh_run "$root" sh -c 'wine --version || wine64 --version' </dev/null 2>/dev/null | head -n 1 | awk '{print $1}')
+  gxx=$(fresh_run "$root" dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix </dev/null 2>/dev/null || echo "?")
+  osc=$(fresh_run "$root" osslsigncode --version </dev/null 2>/dev/null | head -n 1 | awk '{print $2}' | tr -d ,)
   tests=$(grep -E '^Total: [0-9]+ passed, [0-9]+ failed' "$logs/debian-$v-test.log" | tail -n 1 | sed 's/^Total: //' || true)
   [ -n "$tests" ] || tests="no summary"
   if [[ $tests =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
-    total_passed=$((total_passed + BASH_REMATCH[1])); total_failed=$((total_failed + BASH_REMATCH[2]))
+    total_passed=$((total_passed + BASH_REMATCH[1])) total_failed=$((total_failed + BASH_REMATCH[2]))
   else
     total_failed=$((total_failed + 1))
   fi
   [ "$build_rc" = 0 ] && [ "$test_rc" = 0 ] || failed=1
-  row[$v]=$(printf '%-9s %-7s %-10s %-26s %-12s %-11s %-11s %-21s %s' "Debian $v" "$debian" "${wine:-?}" "$gxx" \
-    "${osc:-?}" "$build_rc (${build_s}s)" "$test_rc (${test_s}s)" "$tests" "$sha")
-  grep -E '^(native|windows|fuzz) +(passed|tests failed|configure failed|build failed)' "$logs/debian-$v-test.log" | sed "s/^/Debian $v: /" >"$work/summary-$v" || true
+  row[$v]=$(printf '%-9s %-8s %-7s %-10s %-26s %-12s %-11s %-11s %-21s %s' "Debian $v" "$(user_of "$v")" "$debian" \
+    "${wine:-?}" "$gxx" "${osc:-?}" "$build_rc (${build_s}s)" "$test_rc (${test_s}s)" "$tests" "${sha:-(not built)}")
+  grep -E '^(native|windows|fuzz) +(passed|tests failed|configure failed|build failed)' "$logs/debian-$v-test.log" |
+    sed "s/^/Debian $v: /" >"$work/summary-$v" || true
   if [ "$build_rc" != 0 ]; then echo "--- Debian $v: end of build.sh's log"; tail -n 40 "$logs/debian-$v-build.log"; fi
   if [ "$test_rc" != 0 ]; then
     echo "--- Debian $v: what failed in test.sh"
-    grep -E -A 30 'The following tests FAILED|configure failed|build failed|Error [0-9]' "$logs/debian-$v-test.log" | tail -n 60 || true
+    grep -E -A 30 'The following tests FAILED|configure failed|build failed|Error [0-9]' "$logs/debian-$v-test.log" |
+      tail -n 60 || true
   fi
-  teardown "$root"
-  rm -rf --one-file-system "$root"
-done
+}
 
-echo
-echo "=== Fresh systems (logs in $logs)"
-printf '%-9s %-7s %-10s %-26s %-12s %-11s %-11s %-21s %s\n' release debian wine "mingw g++" osslsigncode \
-  "build.sh" "test.sh" "tests" "demo setup SHA-256"
-for v in "${versions[@]}"; do echo "${row[$v]}"; done
-echo
-cat "$work"/summary-* 2>/dev/null || true
-echo "Total: $total_passed passed, $total_failed failed"
-exit $failed
+# cross_check: a signed release made in each system, checked from the other one, where it is rebuilt in a fresh
+# system of the release it was made on; then the rows that need a fresh rebuild (tests/release/fresh-rebuild.sh).
+cross_check() {
+  local v other rc=0
+  for v in 12 13; do
+    echo "test-fresh: Debian $v: a signed release of the demo payload (log $logs/debian-$v-release.log)"
+    as_user "$v" "bash tests/release/fresh-rebuild.sh release /tmp/cross-$v" >"$logs/debian-$v-release.log" 2>&1 \
+      </dev/null || { rc=1; cross[$v]="release failed"; continue; }
+    as_user "$v" "tar -C /tmp/cross-$v -cf - ." </dev/null >"$work/cross-$v.tar"
+  done
+  for v in 12 13; do
+    other=$((25 - v))
+    [ -s "$work/cross-$other.tar" ] || continue
+    echo "test-fresh: Debian $v: checking Debian $other's release (log $logs/debian-$v-verifies-$other.log)"
+    # The verifier is root with a clone of its own; the other release's base system comes as the cache.
+    fresh_run "$work/debian-$v" /bin/sh -c "mkdir -p /root/cross-$other && tar -C /root/cross-$other -xf -" \
+      <"$work/cross-$other.tar"
+    fresh_run "$work/debian-$v" /bin/sh -c "mkdir -p -m 755 /var/cache/quillmart-fresh &&
+      tar -C /var/cache/quillmart-fresh -xf -" < <(tar -C "$cache" -cf - "debian-$other.tar")
+    if fresh_run "$work/debian-$v" /bin/bash -c "git clone -q /tmp/quillmart.bundle /root/verifier &&
+        cd /root/verifier && bash tests/release/fresh-rebuild.sh verify /root/cross-$other" \
+        </dev/null >"$logs/debian-$v-verifies-$other.log" 2>&1; then
+      cross[$v]="verified Debian $other's release"
+    else
+      rc=1 cross[$v]="checking Debian $other's release FAILED"
+    fi
+    grep -E '^(ok|FAIL)' "$logs/debian-$v-verifies-$other.log" || true
+  done
+  echo "test-fresh: Debian 12: the toolchain rows (log $logs/debian-12-toolchain.log)"
+  if fresh_run "$work/debian-12" /bin/bash -c "cd /root/verifier && bash tests/release/fresh-rebuild.sh toolchain /tmp/cross-12" \
+      </dev/null >"$logs/debian-12-toolchain.log" 2>&1; then
+    cross[toolchain]="a version not to be had named; the same through a local mirror verified"
+  else
+    rc=1 cross[toolchain]="toolchain rows FAILED"
+  fi
+  grep -E '^(ok|FAIL)' "$logs/debian-12-toolchain.log" || true
+  [ "$rc" = 0 ] || failed=1
+}
+
+main() {
+  read_arguments "$@"
+  preflight
+  local v
+  for v in "${versions[@]}"; do prepare_system "$v"; done
+  for v in "${versions[@]}"; do run_readme "$v"; done
+  declare -gA cross=()
+  [ ${#versions[@]} -lt 2 ] || cross_check
+  echo
+  echo "=== Fresh systems (logs in $logs)"
+  printf '%-9s %-8s %-8s %-10s %-26s %-12s %-11s %-11s %-21s %s\n' release user debian wine "mingw g++" \
+    osslsigncode "build.sh" "test.sh" "tests" "demo setup SHA-256"
+  for v in "${versions[@]}"; do echo "${row[$v]}"; done
+  echo
+  cat "$work"/summary-* 2>/dev/null || true
+  for v in "${!cross[@]}"; do echo "cross-release $v: ${cross[$v]}"; done
+  echo "Total: $total_passed passed, $total_failed failed"
+  exit "$failed"
+}
+
+main "$@"

@@ -81,7 +81,7 @@ read_options() {
   local i file
   for i in "${!crls[@]}"; do crls[i]=$(canonical "${crls[i]}"); done
   for file in "$setup" "$info" "$ca" "$mirror_key"; do
-    [ -z "$file" ] || [ -f "$file" ] && [ -r "$file" ] || die "$file is not a readable file"
+    [ -z "$file" ] || { [ -f "$file" ] && [ -r "$file" ]; } || die "$file is not a readable file"
   done
   if [ -n "$pinned_signer" ]; then
     pinned_signer=$(tr -d ': ' <<<"$pinned_signer" | tr 'A-F' 'a-f')
@@ -201,31 +201,32 @@ toolchain_differences() {
 # rebuild: the recorded commit built with the recorded toolchain: here, or in a fresh system. A rebuild already
 # in --work for the same commit, payload, toolchain and place is used again.
 rebuild() {
-  local differences place=here
+  local differences place="on this system"
   differences=$(toolchain_differences)
   [ "$(build_architecture)" = "$recorded_architecture" ] ||
     die "$info was built on $recorded_architecture; this machine is $(build_architecture)"
-  if [ "$fresh" = 1 ] || [ -n "$differences" ]; then place="fresh Debian $recorded_version"; fi
+  if [ "$fresh" = 1 ] || [ -n "$differences" ]; then place="in a fresh Debian $recorded_version system"; fi
   local key
   key=$(printf '%s\n' "$commit" "$place" "$recorded_epoch" "${mirrors[*]+${mirrors[*]}}" \
     "$(grep '^Payload' "$info")" "$(cat "$private/recorded-packages")" | sha256sum | cut -d' ' -f1)
   rebuilt=$work/build/src/Quillmart-Setup.exe
   if [ -f "$work/$work_marker" ] && [ "$(cat "$work/stamp" 2>/dev/null)" = "$key" ] && [ -f "$rebuilt" ]; then
-    rebuild_text="rebuilt before in $work ($place)"
+    rebuild_text="rebuilt $place, earlier, in $work"
     return 0
   fi
   claim_work_folder "$work" "$work_marker" "This folder holds rebuilds of scripts/verify-release.sh; it empties it for each new one."
   unpack_commit "$root" "$commit" "$work/src"
-  if [ "$place" = here ]; then
+  if [ "$place" = "on this system" ]; then
     echo "verify-release: rebuilding commit $commit here (log: $work/build.log)" >&2
     build_commit "$work/src" "$work/build" "$payload" "$recorded_epoch" "$work/build.log" ||
       die "the rebuild of commit $commit failed; its log: $work/build.log"
   else
-    echo "verify-release: this system's toolchain is not the recorded one:" $differences >&2
+    [ -z "$differences" ] ||
+      echo "verify-release: this system's toolchain is not the recorded one: $(paste -sd, <<<"$differences")" >&2
     rebuild_fresh
   fi
   echo "$key" >"$work/stamp"
-  rebuild_text="rebuilt in $work ($place)"
+  rebuild_text="rebuilt $place, in $work"
 }
 
 # apt_sources KEYRING: the archive lines for the recorded release, with every --mirror that carries one

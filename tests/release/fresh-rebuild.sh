@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The verification rows that need a fresh system of the recorded Debian release, run by scripts/test-fresh.sh in
+# its fresh systems, from a checkout's top folder:
+#   fresh-rebuild.sh release DIR     a signed release of the demo payload into DIR, with a throwaway CA (DIR/keys)
+#                                    and the signer certificate's SHA-256 in DIR/signer.sha256
+#   fresh-rebuild.sh verify DIR      (root) DIR's release, made on the other Debian release, is the vendor's: rebuilt
+#                                    in a fresh system of its release, the signer pinned
+#   fresh-rebuild.sh toolchain DIR   (root) DIR's release made on this system, its .buildinfo recording a version of
+#                                    make that no archive has: could not check, naming it; the same version from a
+#                                    local signed mirror given with --mirror: the vendor's release again
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../harness/checks.sh"
+command=$1 dir=$2
+setup=$dir/Quillmart-Setup.exe info=$dir/Quillmart-Setup.exe.buildinfo
+
+# verify_row NAME STATUS EXPECTED INFO OPTIONS...: one run of verify-release.sh on DIR's setup with the record INFO.
+verify_row() {
+  local name=$1 status=$2 expected=$3 record=$4 rc
+  shift 4
+  bash scripts/verify-release.sh --signer-sha256 "$(cat "$dir/signer.sha256")" --ca "$dir/keys/root.pem" \
+    --work "/root/verify-$name" "$@" -- "$setup" "$record" >"/root/$name.txt" 2>"/root/$name.log"
+  rc=$?
+  [ "$rc" = "$status" ] || fail "$name: exit status $rc instead of $status: $(cat "/root/$name.txt")"
+  grep -qF -- "$expected" "/root/$name.txt" || fail "$name: expected '$expected', got: $(cat "/root/$name.txt")"
+  echo "ok:   $name: $(cat "/root/$name.txt")"
+}
+
+# local_mirror VERSION: a repository of this release with make VERSION (this system's make, its version
+# changed), signed with a throwaway key, served on the loopback address; sets mirror_url and mirror_key.
+local_mirror() {
+  local codename repo=/root/mirror/repo
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  mkdir -p "$repo/pool" "$repo/dists/$codename/main/binary-amd64" /root/mirror/deb
+  (cd /root/mirror && apt-get download -q make >/dev/null) || { fail "cannot download make"; return 1; }
+  dpkg-deb -R /root/mirror/make_*.deb /root/mirror/deb
+  sed -i "s/^Version: .*/Version: $1/" /root/mirror/deb/DEBIAN/control
+  dpkg-deb --root-owner-group -b /root/mirror/deb "$repo/pool/make_local.deb" >/dev/null
+  (cd "$repo" && apt-ftparchive packages pool >"dists/$codename/main/binary-amd64/Packages")
+  apt-ftparchive -o "APT::FTPArchive::Release::Suite=$codename" -o "APT::FTPArchive::Release::Codename=$codename" \
+    -o APT::FTPArchive::Release::Architectures=amd64 -o APT::FTPArchive::Release::Components=main \
+    release "$repo/dists/$codename" >/root/mirror/Release
+  mv /root/mirror/Release "$repo/dists/$codename/Release"
+  export GNUPGHOME=/root/mirror/gnupg
+  mkdir -m 700 "$GNUPGHOME"
+  gpg --batch -q --passphrase '' --quick-gen-key "Quillmart test mirror" rsa3072 sign never 2>/dev/null
+  gpg --batch -q --clearsign -o "$repo/dists/$codename/InRelease" "$repo/dists/$codename/Release"
+  gpg --batch -q --export --armor >/root/mirror/key.asc
+  mirror_key=/root/mirror/key.asc
+  python3 -m http.server --bind 127.0.0.1 --directory "$repo" 0 >/root/mirror/http.log 2>&1 &
+  server=$!
+  for _ in $(seq 50); do grep -q "port" /root/mirror/http.log && break; sleep 0.1; done
+  mirror_url=http://127.0.0.1:$(grep -o 'port [0-9]*' /root/mirror/http.log | awk '{ print $2 }')/
+}
+
+case $command in
+  release)
+    keys=$dir/keys
+    . "$here/keys.sh" >/dev/null 2>&1
+    mkdir -p "$dir/empty"
+    SOURCE_DATE_EPOCH=$(date +%s) bash scripts/release.sh --demo --payload "$dir/empty" --cert "$keys/chain.pem" \
+      --key "$keys/signer.key" --ca "$keys/root.pem" --work "$dir/work" --out "$setup" || fail "the release failed"
+    rm -rf "$dir/work"
+    openssl x509 -in "$keys/signer.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f' \
+      >"$dir/signer.sha256"
+    finish "release made in $dir" ;;
+  verify)
+    release=$(sed -n 's/^Debian-Release: .*(\(.*\))$/\1/p' "$info")
+    verify_row cross 0 "the same bytes as commit $(sed -n 's/^Source-Commit: //p' "$info") (signature removed; rebuilt in a fresh Debian" "$info"
+    grep -qF "pinned with --signer-sha256" /root/cross.txt || fail "the verdict does not say the signer was pinned"
+    finish "Debian $release's release verified here" ;;
+  toolchain)
+    version=$(sed -n 's/^ make (= \(.*\)),\{0,1\}$/\1/p' "$info")
+    [ -n "$version" ] || fail "the .buildinfo records no make"
+    sed "s/^ make (= .*)\(,\{0,1\}\)$/ make (= $version+gone1)\1/" "$info" >/root/gone.buildinfo
+    verify_row gone 2 "the archive no longer has make $version+gone1; give a snapshot mirror" /root/gone.buildinfo
+    sed "s/^ make (= .*)\(,\{0,1\}\)$/ make (= $version+local1)\1/" "$info" >/root/local.buildinfo
+    server=""
+    local_mirror "$version+local1" &&
+      verify_row mirror 0 "rebuilt in a fresh Debian" /root/local.buildinfo --mirror "$mirror_url" --mirror-key "$mirror_key"
+    [ -z "$server" ] || kill "$server"
+    finish "the toolchain rows passed" ;;
+  *) echo "usage: fresh-rebuild.sh release|verify|toolchain DIR" >&2; exit 2 ;;
+esac
