@@ -333,7 +333,7 @@ verify_failure() {
   url=$(grep -m1 -oE 'Failed to get data from [^ ]+|get CRL from [^ ]+' <<<"$1" | awk '{ print $NF }')
   if grep -q "MISMATCH" <<<"$1"; then
     echo "the file's digest does not match its signature: it was changed after signing"
-  elif grep -qi "leaf hash" <<<"$1"; then
+  elif grep -q "Leaf hash match: failed" <<<"$1"; then
     echo "the signer's certificate is not the expected one"
   elif [ -n "$url" ]; then
     echo "this osslsigncode fetches the CRL at $url and cannot reach it (no root is missing); give the CRLs with --crl"

@@ -10,6 +10,8 @@
 #   ec.pem/.key          code-signing certificate with a P-256 key; ec-chain.pem with the intermediate
 #   plain.pem/.key       a certificate of the same CA without the code-signing usage
 #   short.pem/.key       a code-signing certificate valid for one day
+#   old.pem/.key         a code-signing certificate that was valid from 20 to 10 days ago; old-chain.pem with the
+#                        intermediate
 #   tsa.pem/.key         a time-stamping authority of the same CA; tsa-chain.pem with the intermediate
 #   int.crl, root.crl    CRLs that revoke nothing; revoked.crl is the intermediate's CRL revoking signer.pem
 password=pa55-w0rd
@@ -46,7 +48,19 @@ issue short int 1 "$leaf
 extendedKeyUsage=codeSigning"
 issue tsa int 30 "$leaf
 extendedKeyUsage=critical,timeStamping"
-for name in signer ec tsa; do cat "$keys/$name.pem" "$keys/int.pem" >"$keys/$name-chain.pem"; done
+# A certificate of the past: openssl x509 -req starts a certificate now, openssl ca takes any validity.
+openssl req -new -newkey rsa:2048 -nodes -keyout "$keys/old.key" -out "$keys/old.csr" -subj "/O=Farrowind/CN=old" \
+  2>/dev/null
+mkdir -p "$keys/db-old"
+: >"$keys/db-old/index.txt"
+printf '[ca]\ndefault_ca=test\n[test]\ndatabase=%s/index.txt\nnew_certs_dir=%s\nserial=%s/serial\ndefault_md=sha256\npolicy=any\n[any]\ncommonName=supplied\norganizationName=optional\n' \
+  "$keys/db-old" "$keys/db-old" "$keys/db-old" >"$keys/db-old/ca.cnf"
+echo 01 >"$keys/db-old/serial"
+{ printf '%s\nextendedKeyUsage=codeSigning\n' "$leaf"; distribution int; } >"$keys/old.ext"
+openssl ca -batch -config "$keys/db-old/ca.cnf" -cert "$keys/int.pem" -keyfile "$keys/int.key" -in "$keys/old.csr" \
+  -out "$keys/old.pem" -notext -extfile "$keys/old.ext" -startdate "$(date -u -d '-20 days' +%Y%m%d%H%M%SZ)" \
+  -enddate "$(date -u -d '-10 days' +%Y%m%d%H%M%SZ)" 2>/dev/null
+for name in signer ec tsa old; do cat "$keys/$name.pem" "$keys/int.pem" >"$keys/$name-chain.pem"; done
 mv "$keys/signer-chain.pem" "$keys/chain.pem"
 printf '%s\n' "$password" >"$keys/password"
 openssl pkcs12 -export -in "$keys/signer.pem" -inkey "$keys/signer.key" -certfile "$keys/int.pem" \

@@ -79,21 +79,14 @@ for name in ec ec-again; do
   osslsigncode remove-signature -in "$scratch/$name.exe" -out "$scratch/$name.unsigned" >/dev/null 2>&1
   cmp -s "$scratch/$name.unsigned" "$setup" || fail "$name: without its signature it is not the unsigned setup"
 done
-# The provenance record of one run, field by field.
+# The provenance record of a setup built elsewhere: what this machine knows, never a commit or its packages.
 sha() { sha256sum "$1" | cut -d' ' -f1; }
 while read -r line; do
   grep -qxF -- "$line" "$scratch/timestamped.exe.buildinfo" || fail "the .buildinfo lacks '$line'"
 done <<EOF_INFO
-Source-Commit: $(git -C "$src" rev-parse HEAD)
-Source-Tree: clean
-Build: given with --setup, not built by this run
-Source-Date-Epoch: $now
-Debian-Release: $(cat /etc/debian_version) ($(. /etc/os-release && echo "$VERSION_CODENAME"))
-Package: g++-mingw-w64-x86-64-posix $(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)
-Package: binutils-mingw-w64-x86-64 $(dpkg-query -W -f='${Version}' binutils-mingw-w64-x86-64)
-Package: libz-mingw-w64-dev $(dpkg-query -W -f='${Version}' libz-mingw-w64-dev)
-Package: libzopfli1 $(dpkg-query -W -f='${Version}' libzopfli1)
-Package: cmake $(dpkg-query -W -f='${Version}' cmake)
+Format: 2
+Build: given with --setup: built elsewhere; this record holds only what the signing machine knows
+Signing-Time: $now
 Payload-File: WebView2Loader.dll $(wc -c <"$payload/WebView2Loader.dll") $(sha "$payload/WebView2Loader.dll")
 Payload-File: Quillmart.exe $(wc -c <"$payload/Quillmart.exe") $(sha "$payload/Quillmart.exe")
 Unsigned-SHA256: $(sha "$setup")
@@ -102,11 +95,13 @@ Signer-Certificate-SHA256: $(openssl x509 -in "$keys/signer.pem" -noout -fingerp
 Signature-Key: RSA
 Timestamp-Authority: $tsa
 EOF_INFO
+! grep -qE "^(Source-Commit|Source-Tree|Debian-Release|Installed-Build-Depends):" "$scratch/timestamped.exe.buildinfo" ||
+  fail "the .buildinfo of a setup built elsewhere records this checkout or this machine's packages"
 
 mkdir -p "$scratch/dll-only" "$scratch/exe-folder/Quillmart.exe" "$scratch/empty" "$scratch/bad"
 cp "$payload/WebView2Loader.dll" "$scratch/dll-only/"
 cp "$payload/WebView2Loader.dll" "$scratch/exe-folder/"
-later=$((now + 3 * 86400))
+later=$((now + 3 * 86400)) past=$((now - 15 * 86400))
 out=$scratch/bad/Quillmart-Setup.exe
 # refused EXPECTED ENVIRONMENT ARGUMENTS...: a run that must fail with one line holding EXPECTED, leaving the
 # setup and .buildinfo of an earlier run at --out untouched and nothing else beside them.
@@ -131,8 +126,9 @@ while IFS='|' read -r expected environment arguments; do
   # shellcheck disable=SC2086
   refused "$expected" "$environment" $arguments
 done <<EOF_REFUSED
---out $out would overwrite the setup $out||$pem --setup $out
---out $out would overwrite the key or certificate file $out||--cert $keys/chain.pem --key $out
+--out $out would overwrite the input $out||$pem --setup $out
+--out $out would overwrite the input $out||--cert $keys/chain.pem --key $out
+has expired since the signing; the signature has no timestamp, which would have kept it valid|SOURCE_DATE_EPOCH=$past|--cert $keys/old-chain.pem --key $keys/old.key
 private key $keys/missing.key does not exist||--cert $keys/signer.pem --key $keys/missing.key
 cannot read the private key $keys/signer.csr||--cert $keys/signer.pem --key $keys/signer.csr
 does not belong to the certificate||--cert $keys/chain.pem --key $keys/plain.key
@@ -156,13 +152,60 @@ OpenSSL's PKCS#11 engine cannot be loaded|QMT_SIGN_PIN=4321 OPENSSL_ENGINES=$scr
 the time-stamping authority http://127.0.0.1:9/ failed|QMT_SIGN_PIN=4321|$token --pkcs11-key $token_key --timestamp http://127.0.0.1:9/
 EOF_REFUSED
 
-# Uncommitted changes to a tracked file: refused, or built with --allow-dirty and said in the .buildinfo.
+# Nothing of the user's is emptied or overwritten: each row is refused with one line and its file survives.
+# name | expected text | arguments (split at blanks) | the file that must stay as it was
+mkdir -p "$scratch/work/payload" "$scratch/userwork/notes" "$scratch/outdir" "$scratch/real"
+ln -sfn "$scratch/work" "$scratch/worklink"
+cp "$payload/WebView2Loader.dll" "$payload/Quillmart.exe" "$scratch/work/payload/"
+echo "an earlier release" >"$scratch/work/Quillmart-Setup.exe"
+echo "notes" >"$scratch/userwork/notes/a.txt"
+echo "report" >"$scratch/userwork/report.odt"
+echo "the link's target" >"$scratch/real/target.exe"
+echo "kept" >"$scratch/outdir/keep.txt"
+ln -sfn "$scratch/real/target.exe" "$scratch/outlink.exe"
+while IFS='|' read -r name expected arguments survivor; do
+  before=$(sha256sum "$survivor")
+  # shellcheck disable=SC2086
+  bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --ca "$keys/root.pem" --work "$scratch/work" \
+    --out "$scratch/bad/Quillmart-Setup.exe" $pem $arguments >"$scratch/safe.txt" 2>&1 && fail "$name: not refused"
+  [ "$(wc -l <"$scratch/safe.txt")" -eq 1 ] && grep -qF -- "$expected" "$scratch/safe.txt" ||
+    fail "$name: expected '$expected', got: $(cat "$scratch/safe.txt")"
+  [ "$(sha256sum "$survivor")" = "$before" ] || fail "$name: $survivor was changed"
+  echo "ok:   $name: $(cat "$scratch/safe.txt")"
+done <<EOF_SAFE
+out through a link into --work|lies in --work $scratch/work|--out $scratch/worklink/Quillmart-Setup.exe|$scratch/work/Quillmart-Setup.exe
+payload inside --work|the input $scratch/work/payload lies in --work|--payload $scratch/work/payload|$scratch/work/payload/Quillmart.exe
+a folder of the user's as --work|holds files that this tool did not make|--work $scratch/userwork|$scratch/userwork/notes/a.txt
+a folder of the user's as --work|holds files that this tool did not make|--work $scratch/userwork|$scratch/userwork/report.odt
+--out a folder|exists and is not a regular file|--out $scratch/outdir|$scratch/outdir/keep.txt
+--out a link|$scratch/outlink.exe exists and is not a regular file|--out $scratch/outlink.exe|$scratch/real/target.exe
+EOF_SAFE
+
+# Paths that begin with "-" (and hold a blank) are paths, not options.
+mkdir -p "$scratch/-dash dir"
+cp "$keys/root.pem" "$scratch/-dash dir/-my root.pem"
+(cd "$scratch/-dash dir" && bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --ca "-my root.pem" \
+  --work "$scratch/work" --out "-signed.exe" $pem >"$scratch/dash.txt" 2>&1) || fail "paths beginning with -: $(tail -n 1 "$scratch/dash.txt")"
+[ -f "$scratch/-dash dir/-signed.exe" ] || fail "paths beginning with -: no output"
+# The usage text of osslsigncode is read whole: a pipe into a grep that stops early used to lose options.
+for _ in $(seq 100); do
+  (script_name=test die_status=1; . "$src/scripts/release-common.sh"; has_option -CAfile) || { fail "has_option lost -CAfile"; break; }
+done
+
+# The commit is what gets built: a checkout with uncommitted changes to a tracked file is refused (release-run.sh
+# releases one with --allow-dirty), and a git failure is told in git's own words. Both refusals come before
+# anything is built.
 echo "a change" >>"$src/README.md"
-refused "have uncommitted changes to tracked files" "" $pem
-bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --ca "$keys/root.pem" --work "$scratch/work" \
-  --out "$scratch/dirty.exe" $pem --allow-dirty >"$scratch/dirty.txt" 2>&1 ||
-  fail "--allow-dirty: $(tail -n 1 "$scratch/dirty.txt")"
-grep -qx "Source-Tree: dirty (--allow-dirty: uncommitted changes to tracked files)" "$scratch/dirty.exe.buildinfo" ||
-  fail "the .buildinfo of a dirty tree does not say so"
+bash "$src/scripts/release.sh" --demo --payload "$scratch/empty" --work "$scratch/work" --out "$out" $pem \
+  >"$scratch/dirty.txt" 2>&1 && fail "a dirty tree was not refused"
+grep -q "have uncommitted changes to tracked files" "$scratch/dirty.txt" || fail "dirty tree: $(cat "$scratch/dirty.txt")"
+git -C "$src" checkout -q README.md
+cp "$src/.git/index" "$scratch/index"
+echo "garbage" >"$src/.git/index"
+bash "$src/scripts/release.sh" --demo --payload "$scratch/empty" --work "$scratch/work" --out "$out" $pem \
+  >"$scratch/git.txt" 2>&1 && fail "a failing git status was taken for a clean tree"
+grep -q "^release.sh: git cannot read the state of $src: .*index" "$scratch/git.txt" ||
+  fail "git's own reason is not passed on: $(cat "$scratch/git.txt")"
+cp "$scratch/index" "$src/.git/index"
 
 finish "release signing: all cases passed"
