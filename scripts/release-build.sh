@@ -16,5 +16,5 @@ die() { echo "release-build: $*" >&2; exit 1; }
 source_dir=$1 build_dir=$2 payload_dir=$3
 
 cmake -S "$source_dir" -B "$build_dir" --toolchain "$source_dir/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DQMT_PAYLOAD_DIR="$payload_dir" -DQMT_ZOPFLI=ON
+  -DCMAKE_BUILD_TYPE=Release -DQMT_PAYLOAD_DIR="$payload_dir" -DQMT_ZOPFLI=ON -DQMT_TESTS=OFF
 cmake --build "$build_dir" -j2 --target Quillmart-Setup

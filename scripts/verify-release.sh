@@ -191,11 +191,15 @@ check_signer() {
 }
 
 # --- The rebuild -----------------------------------------------------------------------------------------------------
-# toolchain_differences: "name here (recorded version)" for each recorded package this system lacks at that version.
+# toolchain_differences: "name here (recorded version)" for each recorded package this system has not installed at
+# that version, and "name version (not recorded)" for each package of this system's toolchain the record lacks.
 toolchain_differences() {
-  toolchain_closure >"$private/installed-packages"
+  toolchain_closure >"$private/closure-here"
+  dpkg-query -W -f '${db:Status-Status} ${Package} ${Version}\n' 2>/dev/null |
+    awk '$1 == "installed" { print $2, $3 }' | LC_ALL=C sort -u >"$private/installed-packages"
   LC_ALL=C join -a1 -e none -o 0,1.2,2.2 "$private/recorded-packages" "$private/installed-packages" |
     awk '$2 != $3 { print $1, $3, "(recorded " $2 ")" }'
+  LC_ALL=C join -v2 "$private/recorded-packages" "$private/closure-here" | awk '{ print $1, $2, "(not recorded)" }'
 }
 
 # rebuild: the recorded commit built with the recorded toolchain: here, or in a fresh system. A rebuild already
@@ -222,7 +226,8 @@ rebuild() {
       die "the rebuild of commit $commit failed; its log: $work/build.log"
   else
     [ -z "$differences" ] ||
-      echo "verify-release: this system's toolchain is not the recorded one: $(paste -sd, <<<"$differences")" >&2
+      echo "verify-release: this system's toolchain is not the recorded one ($(wc -l <<<"$differences") packages):" \
+        "$(head -n 5 <<<"$differences" | paste -sd, | sed 's/,/, /g')$([ "$(wc -l <<<"$differences")" -le 5 ] || echo ", …")" >&2
     rebuild_fresh
   fi
   echo "$key" >"$work/stamp"
