@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by test-fresh.sh and verify-release.sh: fresh minimal Debian systems in which a command runs as root
 # without reaching the host's processes or mounts. Needs die (release-common.sh) and root.
 #
@@ -22,7 +23,7 @@ fresh_codename() {
 fresh_root_folder() {
   local folder=$1 what=$2
   [ -e "$folder" ] || [ -L "$folder" ] || (umask 022 && mkdir -p -- "$folder") || die "cannot create the $what $folder"
-  [ ! -L "$folder" ] && [ -d "$folder" ] || die "the $what $folder is not a folder (or is a link)"
+  if [ -L "$folder" ] || [ ! -d "$folder" ]; then die "the $what $folder is not a folder (or is a link)"; fi
   [ "$(stat -c %u -- "$folder")" = 0 ] || die "the $what $folder is not owned by root"
   (($((8#$(stat -c %a -- "$folder"))) & 8#022)) && die "the $what $folder can be written by others than root"
   return 0
@@ -59,8 +60,11 @@ fresh_enter() {
   shift
   for target in proc sys dev; do
     # A link or a folder reached through one would put the mount elsewhere: only the system's real folders.
-    [ ! -L "$root/$target" ] && [ -d "$root/$target" ] && [ "$(realpath -e -- "$root/$target")" = "$root/$target" ] ||
-      { echo "fresh-system: $root/$target is not a folder of the system (a link?); not mounted" >&2; return 1; }
+    if [ -L "$root/$target" ] || [ ! -d "$root/$target" ] ||
+      [ "$(realpath -e -- "$root/$target")" != "$root/$target" ]; then
+      echo "fresh-system: $root/$target is not a folder of the system (a link?); not mounted" >&2
+      return 1
+    fi
   done
   # The system's root becomes a mount point of its own, as / is: a program inside that makes namespaces of its own
   # (a nested fresh system) can then change the propagation of its /.

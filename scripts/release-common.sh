@@ -1,3 +1,6 @@
+# shellcheck shell=bash
+# The functions read and set the sourcing script's variables (each function's comment names them).
+# shellcheck disable=SC2154,SC2034
 # Sourced by release.sh, verify-release.sh and test-fresh.sh: one option parser, one die, the path and work-folder
 # rules, the build in a fixed environment, the toolchain record, the offline signature check and the .buildinfo
 # writer and reader, so that a release and its later check do exactly the same. The sourcing script sets
@@ -111,6 +114,7 @@ unpack_commit() {
 build_commit() {
   [ -f "$1/scripts/release-build.sh" ] ||
     die "the commit in $1 has no scripts/release-build.sh: it was made before releases recorded their build recipe"
+  # shellcheck disable=SC2016 # the inner shell expands $0 and $@
   env -i "${build_environment[@]}" SOURCE_DATE_EPOCH="$4" \
     /bin/bash -c 'umask 022 && exec /bin/bash "$0/scripts/release-build.sh" "$0" "$@"' "$1" "$2" "$3" >"$5" 2>&1
 }

@@ -75,6 +75,7 @@ preflight() {
     git_or_die "cannot bundle commit $commit" -C "$repo" bundle create "$work/quillmart.bundle" HEAD >/dev/null
 }
 
+# shellcheck disable=SC2317 # run by the EXIT trap
 cleanup() {
   local v
   for v in ${versions[@]+"${versions[@]}"}; do fresh_remove "$work/debian-$v" || return 0; done
@@ -129,6 +130,7 @@ run_readme() {
   local debian wine gxx osc
   debian=$(fresh_run "$root" cat /etc/debian_version </dev/null)
   wine=$(fresh_run "$root" sh -c 'wine --version || wine64 --version' </dev/null 2>/dev/null | head -n 1 | awk '{print $1}')
+  # shellcheck disable=SC2016 # dpkg-query's own format
   gxx=$(fresh_run "$root" dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix </dev/null 2>/dev/null || echo "?")
   osc=$(fresh_run "$root" osslsigncode --version </dev/null 2>/dev/null | head -n 1 | awk '{print $2}' | tr -d ,)
   tests=$(grep -E '^Total: [0-9]+ passed, [0-9]+ failed' "$logs/debian-$v-test.log" | tail -n 1 | sed 's/^Total: //' || true)

@@ -8,7 +8,7 @@
 #
 #   bash scripts/test.sh [PRESET...]      (default: native windows fuzz)
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 if [ "$(id -u)" -eq 0 ]; then
   sh scripts/install-deps.sh || exit 1

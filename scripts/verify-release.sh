@@ -265,7 +265,9 @@ check_availability() {
     -o Acquire::Languages=none -o APT::Sandbox::User=root)
   apt-get "${apt_options[@]}" -q update >"$private/apt-update.log" 2>&1 ||
     die "the Debian archive or a --mirror cannot be read: $(grep -m1 -E '^(E|Err):' "$private/apt-update.log" || tail -n 1 "$private/apt-update.log")"
-  apt-cache "${apt_options[@]}" madison $(cut -d' ' -f1 "$private/recorded-packages") 2>/dev/null |
+  local names
+  mapfile -t names < <(cut -d' ' -f1 "$private/recorded-packages")
+  apt-cache "${apt_options[@]}" madison "${names[@]}" 2>/dev/null |
     awk -F' *[|] *' '{ gsub(/ /, "", $1); print $1, $2 }' | LC_ALL=C sort -u >"$private/available"
   local missing
   missing=$(LC_ALL=C comm -23 "$private/recorded-packages" "$private/available" | paste -sd, | sed 's/,/, /g')
@@ -306,6 +308,7 @@ rebuild_fresh() {
     /bin/bash -c 'umask 022 && exec /bin/bash /build/src/scripts/release-build.sh /build/src /build/out /build/payload' \
     </dev/null >"$work/build.log" 2>&1 || die "the rebuild of commit $commit in the fresh system failed; its log: $work/build.log"
   mkdir -p "$work/build/src"
+  # shellcheck disable=SC2016 # the fresh system's shell expands it
   fresh_run "$system" /bin/sh -c 'cd /build/out/src && tar -cf - Quillmart-Setup.exe $(ls Quillmart-Setup.map 2>/dev/null)' \
     </dev/null | tar -C "$work/build/src" -xf - || die "cannot copy the rebuilt setup out of the fresh system"
   fresh_remove "$system" || die "the fresh system in $system could not be removed"
