@@ -12,6 +12,10 @@
 #include "runtime/error.h"
 #include "runtime/expected.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace qmt {
 
 // Splits the NUL-terminated command line `line` (not null) into the program name and its arguments. Reads no
@@ -29,6 +33,11 @@ std::vector<std::u16string> splitCommandLineText(const char16_t* line);
 // running executable alone: the result is its full path (an empty string if that cannot be had). Otherwise as
 // splitCommandLineText. The result is never empty; its first element is the program name.
 std::vector<std::u16string> splitCommandLine(const char16_t* commandLine);
+
+// splitCommandLine with the given GetModuleFileNameW to call for an empty line (a seam for tests: Wine starts no
+// program from a path as long as the first buffer for it).
+using ModuleFileNameCall = decltype(&::GetModuleFileNameW);
+std::vector<std::u16string> splitCommandLineWith(const char16_t* commandLine, ModuleFileNameCall moduleFileName);
 #endif
 
 // The command line that starts `program` with `arguments`: the program in quotes, unchanged, then each argument

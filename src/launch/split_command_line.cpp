@@ -9,10 +9,10 @@ namespace qmt {
 namespace {
 
 // The full path of the running executable; empty when it cannot be had.
-std::u16string ownExecutablePath() {
+std::u16string ownExecutablePath(ModuleFileNameCall moduleFileName) {
   std::vector<wchar_t> buffer(512);
   for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length = moduleFileName(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return {};
     if (length < buffer.size()) return std::u16string(fromWide(buffer.data(), length));
     // A truncated path fills the whole buffer; paths are far shorter than the 32-bit limit.
@@ -22,9 +22,13 @@ std::u16string ownExecutablePath() {
 
 }  // namespace
 
-std::vector<std::u16string> splitCommandLine(const char16_t* commandLine) {
-  if (commandLine == nullptr || *commandLine == 0) return {ownExecutablePath()};
+std::vector<std::u16string> splitCommandLineWith(const char16_t* commandLine, ModuleFileNameCall moduleFileName) {
+  if (commandLine == nullptr || *commandLine == 0) return {ownExecutablePath(moduleFileName)};
   return splitCommandLineText(commandLine);
+}
+
+std::vector<std::u16string> splitCommandLine(const char16_t* commandLine) {
+  return splitCommandLineWith(commandLine, GetModuleFileNameW);
 }
 
 }  // namespace qmt

@@ -1,8 +1,8 @@
 #pragma once
 // The system calls of the file access layer that tests must be able to replace: those whose failures or
 // successes Wine cannot produce (a transfer failing part-way, the handle-based rename and delete that Wine does
-// not implement, an open denied access, a failed allocation, a pending or failing native transfer) and the
-// transfer itself, whose calls are counted.
+// not implement, an open denied access, a failed allocation, a pending or failing native transfer, a link that
+// reports itself as one) and the transfer itself, whose calls are counted.
 // Production code never changes them.
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "placement/file_information.h"
 #include "placement/synchronous_transfer.h"
 
 extern "C" {
@@ -32,6 +33,7 @@ struct FileSystemCalls {
   using Allocate = void* (*)(std::size_t);
   using NtTransfer = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
                                       PLARGE_INTEGER, PULONG);
+  using Information = Expected<FileAttributes, Error> (*)(HANDLE);
 
   Transfer transfer = synchronousTransfer;
   Open createFile = CreateFileW;
@@ -40,6 +42,8 @@ struct FileSystemCalls {
   // Beneath the transfer: the native calls, whose pending and failing statuses Wine does not produce on files.
   NtTransfer ntReadFile = NtReadFile;
   NtTransfer ntWriteFile = NtWriteFile;
+  // What queryAttributes learns from an opened object; Wine reports no link as a reparse point.
+  Information information = informationOfHandle;
 };
 
 // The calls in use; a test replaces members and restores the defaults afterwards.

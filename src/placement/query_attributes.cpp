@@ -43,8 +43,9 @@ Expected<FileAttributes, Error> queryDirectoryEntry(const std::u16string& path, 
 
 Expected<FileAttributes, Error> queryOnce(const std::u16string& path, bool followLinks) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  UniqueHandle file(fileSystemCalls().createFile(wide(path), 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
-  if (file) return informationOfHandle(file.get());
+  auto& calls = fileSystemCalls();
+  UniqueHandle file(calls.createFile(wide(path), 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+  if (file) return calls.information(file.get());
   DWORD code = GetLastError();
   if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) {
     return queryDirectoryEntry(path, followLinks, Error::system(code));

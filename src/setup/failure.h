@@ -9,6 +9,10 @@
 
 #include "runtime/error.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace qmt {
 
 struct SetupFailure {
@@ -39,5 +43,11 @@ std::string describeError(const Error& error);
 // whitespace removed, followed by " (os error CODE)". Never fails: when the system has no text, a fallback naming
 // the lookup's own error stands in its place.
 std::string formatSystemError(std::int32_t code);
+
+#ifdef _WIN32
+// formatSystemError with the given FormatMessageW to call (a seam for tests).
+using FormatMessageFunction = decltype(&::FormatMessageW);
+std::string formatSystemErrorWith(std::int32_t code, FormatMessageFunction format);
+#endif
 
 }  // namespace qmt

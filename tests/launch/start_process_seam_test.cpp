@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "launch/process_creation_lock.h"
 #include "launch_test_support.h"
@@ -237,6 +240,74 @@ TEST_F(StartProcessThroughSeamTest, DuplicateFailureClosesEarlierDuplicatesAndCr
     for (HANDLE duplicate : duplicates.made) EXPECT_FALSE(isOpen(duplicate));
     EXPECT_FALSE(lockIsHeld());
   }
+}
+
+// While one thread is inside process creation, a second thread that starts a process waits for it: the second
+// start's first step under the lock (duplicating a standard handle) comes only after the first creation has
+// returned. The first creation gives the second thread a second to get in; a lock that let it in would show it.
+struct LockOrder {
+  HANDLE firstInside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE secondIn = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SRWLOCK guard = SRWLOCK_INIT;
+  std::vector<std::string> steps;
+  void note(const char* step) {
+    AcquireSRWLockExclusive(&guard);
+    steps.push_back(step);
+    ReleaseSRWLockExclusive(&guard);
+  }
+};
+LockOrder* lockOrder;
+
+BOOL WINAPI firstCreateProcess(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES process,
+                               LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
+                               LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
+  lockOrder->note("first creates");
+  SetEvent(lockOrder->firstInside);
+  WaitForSingleObject(lockOrder->secondIn, 1000);
+  lockOrder->note("first returns");
+  return recordingCreateProcess(applicationName, commandLine, process, thread, inherit, flags, environment, directory,
+                                startup, info);
+}
+
+BOOL WINAPI secondDuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, LPHANDLE target,
+                                  DWORD access, BOOL inherit, DWORD options) {
+  lockOrder->note("second duplicates");
+  SetEvent(lockOrder->secondIn);
+  return DuplicateHandle(sourceProcess, source, targetProcess, target, access, inherit, options);
+}
+
+BOOL WINAPI secondCreateProcess(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
+                                LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION info) {
+  lockOrder->note("second creates");
+  info->hProcess = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  info->hThread = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  return TRUE;
+}
+
+TEST_F(StartProcessThroughSeamTest, SecondThreadWaitsWhileOneCreatesAProcess) {
+  setStdHandles(nullptr, file_, nullptr);
+  LockOrder order;
+  lockOrder = &order;
+  HANDLE second = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        WaitForSingleObject(lockOrder->firstInside, INFINITE);
+        const ProcessSpec request{u"C:\\apps\\Q.exe", {}, std::nullopt};
+        return startProcessWith(request, {&secondDuplicateHandle, &secondCreateProcess}) ? 0 : 1;
+      },
+      nullptr, 0, nullptr);
+  ASSERT_NE(second, nullptr);
+  auto started = startProcessWith(request(), {&DuplicateHandle, &firstCreateProcess});
+  ASSERT_EQ(WaitForSingleObject(second, 30000), WAIT_OBJECT_0);
+  DWORD secondResult = 1;
+  GetExitCodeThread(second, &secondResult);
+  CloseHandle(second);
+  CloseHandle(order.firstInside);
+  CloseHandle(order.secondIn);
+  EXPECT_TRUE(started.has_value());
+  EXPECT_EQ(secondResult, 0u);
+  EXPECT_EQ(order.steps,
+            (std::vector<std::string>{"first creates", "first returns", "second duplicates", "second creates"}));
 }
 
 // A standard handle that names no object fails to duplicate with ERROR_INVALID_HANDLE: it is passed on as missing

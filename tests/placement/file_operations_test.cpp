@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 #include "placement/file_access.h"
@@ -144,20 +145,31 @@ TEST_F(FileOperationsTest, ReadFailures) {
   EXPECT_EQ(failed.error(), Error::system(ERROR_DISK_FULL));
 }
 
-// The identical-file check opens the file exactly as the whole read does, reads nothing when the size already
-// differs, and otherwise reads pieces and one probe; a file that grows after the size query is different.
+// --- CreateFileW recorded through the seam ---------------------------------------------------------------------
+
+// The arguments of one open as the system receives them; `plain` is no security attributes and no template file.
 struct Open {
+  std::u16string name;
   DWORD access, share, disposition, flags;
+  bool plain;
   friend bool operator==(const Open&, const Open&) = default;
 };
 std::vector<Open> gOpens;
+void PrintTo(const Open& open, std::ostream* out) {
+  *out << std::hex << "access 0x" << open.access << ", share " << open.share << ", disposition " << open.disposition
+       << ", flags 0x" << open.flags << (open.plain ? "" : ", with security attributes or a template");
+}
 
+HANDLE WINAPI recordingOpen(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+                            DWORD flags, HANDLE templ) {
+  gOpens.push_back({std::u16string(fromWide(name)), access, share, disposition, flags, sa == nullptr && !templ});
+  return CreateFileW(name, access, share, sa, disposition, flags, templ);
+}
+
+// The identical-file check opens the file exactly as the whole read does, reads nothing when the size already
+// differs, and otherwise reads pieces and one probe; a file that grows after the size query is different.
 TEST_F(FileOperationsTest, HoldsExactlyOpensLikeTheReadAndReadsOnlyWhenTheSizeMatches) {
-  calls_->createFile = [](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
-                          DWORD flags, HANDLE templ) {
-    gOpens.push_back({access, share, disposition, flags});
-    return CreateFileW(name, access, share, sa, disposition, flags, templ);
-  };
+  calls_->createFile = recordingOpen;
   constexpr std::size_t kSize = 150000;
   const Bytes content = pattern(kSize);
   const Bytes shorter = pattern(kSize - 1);
@@ -186,7 +198,8 @@ TEST_F(FileOperationsTest, HoldsExactlyOpensLikeTheReadAndReadsOnlyWhenTheSizeMa
     ASSERT_TRUE(same) << c.name;
     EXPECT_EQ(*same, c.same) << c.name;
     EXPECT_EQ(asked(), c.asked) << c.name;
-    EXPECT_EQ(gOpens, (std::vector<Open>{{GENERIC_READ, 7, OPEN_EXISTING, 0}})) << c.name;
+    EXPECT_EQ(gOpens, (std::vector<Open>{{*systemPathForm(path, true), GENERIC_READ, 7, OPEN_EXISTING, 0, true}}))
+        << c.name;
   }
   auto missing = holdsExactly(scratch_ / u"missing", content);
   ASSERT_FALSE(missing);
@@ -372,6 +385,10 @@ TEST_F(FileOperationsTest, HandleRenameBlockAndErrorMappingThroughSeam) {
   testing::putFile(to, pattern(3));
   UniqueHandle holder(CreateFileW(wide(to), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   calls_->setFileInformationByHandle = scriptedSetInformation;
+  calls_->createFile = recordingOpen;
+  // The source itself, a link included (not followed), opened only to be renamed, sharing everything.
+  const Open sourceOpen{*systemPathForm(from, true), DELETE, 7, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, true};
   struct Case {
     BOOL result;
     DWORD lastError;
@@ -385,9 +402,11 @@ TEST_F(FileOperationsTest, HandleRenameBlockAndErrorMappingThroughSeam) {
   };
   for (const auto& c : cases) {
     gInformationCalls.clear();
+    gOpens.clear();
     gInformationResult = c.result;
     gInformationError = c.lastError;
     auto result = renameFile(from, to);
+    EXPECT_EQ(gOpens, std::vector<Open>{sourceOpen});
     ASSERT_EQ(result.has_value(), c.expected.has_value()) << c.lastError;
     if (!result) {
       EXPECT_EQ(result.error(), c.expected.error());
@@ -425,15 +444,33 @@ TEST_F(FileOperationsTest, RemoveDeletesAndReportsErrors) {
   ASSERT_TRUE(removeFile(path));
   EXPECT_FALSE(testing::fileExists(path));
 
-  gInformationCalls.clear();
+  // Every failure but a denial is the result as it is, and nothing else is tried.
+  const auto held = scratch_ / u"held";
+  testing::putFile(held, pattern(4));
+  UniqueHandle holder(CreateFileW(wide(held), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
   calls_->setFileInformationByHandle = scriptedSetInformation;
-  auto missing = removeFile(path);
-  ASSERT_FALSE(missing);
-  EXPECT_EQ(missing.error(), Error::system(ERROR_FILE_NOT_FOUND));
-  EXPECT_TRUE(gInformationCalls.empty()) << "a missing file tries nothing else";
-  auto nul = removeFile(std::u16string(u"x\0", 2));
-  ASSERT_FALSE(nul);
-  EXPECT_EQ(nul.error(), Error::of(ErrorKind::NulInPath));
+  calls_->createFile = recordingOpen;
+  const struct {
+    const char* name;
+    std::u16string path;
+    Error error;
+  } cases[] = {
+      {"missing file", path, Error::system(ERROR_FILE_NOT_FOUND)},
+      {"missing folder", scratch_ / u"missing\\gone", Error::system(ERROR_PATH_NOT_FOUND)},
+      {"held open without delete sharing", held, Error::system(ERROR_SHARING_VIOLATION)},
+      {"NUL in the path", std::u16string(u"x\0", 2), Error::of(ErrorKind::NulInPath)},
+  };
+  for (const auto& c : cases) {
+    gInformationCalls.clear();
+    gOpens.clear();
+    auto removed = removeFile(c.path);
+    ASSERT_FALSE(removed) << c.name;
+    EXPECT_EQ(removed.error(), c.error) << c.name << ": " << removed.error().code;
+    EXPECT_TRUE(gOpens.empty()) << c.name;
+    EXPECT_TRUE(gInformationCalls.empty()) << c.name;
+  }
+  EXPECT_TRUE(testing::fileExists(held));
 }
 
 TEST_F(FileOperationsTest, ReadOnlyFileIsDeletedThroughTheHandle) {
@@ -451,19 +488,28 @@ TEST_F(FileOperationsTest, ReadOnlyFileIsDeletedThroughTheHandle) {
   } else {
     EXPECT_TRUE(removed) << removed.error().code;
     EXPECT_FALSE(testing::fileExists(path));
-    testing::putFile(path, pattern(4));
-    ASSERT_TRUE(SetFileAttributesW(wide(path), FILE_ATTRIBUTE_READONLY));
   }
+}
 
-  // Through the seam: the disposition call that the system would honour, with its flags.
+// The delete through a handle opens the name itself, a link without following it, so that deleting a read-only
+// link removes the link and never its target; the disposition call is the one the system would honour. Wine can
+// make a link only from the Linux side and always opens what a link points to (its delete through the handle
+// would remove the target), so only the recorded calls can show this.
+TEST_F(FileOperationsTest, HandleDeleteOpensALinkItselfThroughSeamAsWineFollowsEveryLink) {
+  auto path = scratch_ / u"readonly";
+  testing::putFile(path, pattern(4));
+  ASSERT_TRUE(SetFileAttributesW(wide(path), FILE_ATTRIBUTE_READONLY));
   gInformationCalls.clear();
+  gOpens.clear();
   gInformationResult = TRUE;
   calls_->setFileInformationByHandle = scriptedSetInformation;
+  calls_->createFile = recordingOpen;
   ASSERT_TRUE(removeFile(path));
+  EXPECT_EQ(gOpens, (std::vector<Open>{{*systemPathForm(path, true), DELETE, 7, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT, true}}));
   ASSERT_EQ(gInformationCalls.size(), 1u);
   EXPECT_EQ(gInformationCalls[0].infoClass, 21) << "FileDispositionInfoEx";
   EXPECT_EQ(gInformationCalls[0].block, (Bytes{0x13, 0, 0, 0}));
-  SetFileAttributesW(wide(path), FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // fullPathName, systemPathForm and queryAttributes / isPresent on the real (Wine) file system.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "placement/file_access.h"
+#include "placement/file_information.h"
 #include "runtime/wide.h"
 #include "scoped_calls.h"
 #include "scratch_folder.h"
@@ -135,17 +138,45 @@ TEST(QueryAttributesTest, DeniedOpenFallsBackToTheDirectoryEntryThroughSeam) {
   EXPECT_EQ(other.error(), Error::system(ERROR_INVALID_NAME));
 }
 
+// What the opened object reports about itself in place of the system's answer (Wine reports no link as a reparse
+// point); nullopt: the system's answer.
+std::optional<FileAttributes> gReported;
+Expected<FileAttributes, Error> reportedInformation(HANDLE file) {
+  if (gReported) return *gReported;
+  return informationOfHandle(file);
+}
+
 TEST(QueryAttributesTest, CantAccessFileRetriesOnTheObjectItselfThroughSeam) {
   ScratchFolder scratch;
   testing::putFile(scratch / u"three.bin", testing::bytesOf("abc"));
   ScopedCalls calls;
   calls->createFile = cantFollowOpen;
-  auto retried = queryAttributes(scratch / u"three.bin");
-  ASSERT_TRUE(retried);
-  EXPECT_EQ(retried->size, 3u);
-  auto missing = queryAttributes(scratch / u"none");
-  ASSERT_FALSE(missing);
-  EXPECT_EQ(missing.error(), Error::system(ERROR_CANT_ACCESS_FILE)) << "the repetition's own error is discarded";
+  calls->information = reportedInformation;
+  constexpr std::uint32_t kReparse = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE;
+  constexpr std::uint32_t kSymlinkTag = 0xA000000C, kDedupTag = 0x80000013;  // IO_REPARSE_TAG_SYMLINK, _DEDUP
+  const struct {
+    const char* name;
+    std::u16string path;
+    std::optional<FileAttributes> reported;
+    std::optional<std::uint32_t> tag;  // nullopt: the query fails with the first open's error
+  } cases[] = {
+      {"an ordinary file is its own answer", scratch / u"three.bin", std::nullopt, 0},
+      {"a reparse point that is no link is its own answer", scratch / u"three.bin",
+       FileAttributes{kReparse, kDedupTag, 3}, kDedupTag},
+      {"a link stays unreachable", scratch / u"three.bin", FileAttributes{kReparse, kSymlinkTag, 0}, std::nullopt},
+      {"the repetition's own error is discarded", scratch / u"none", std::nullopt, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    gReported = c.reported;
+    auto result = queryAttributes(c.path);
+    ASSERT_EQ(result.has_value(), c.tag.has_value()) << c.name;
+    if (result) {
+      EXPECT_EQ(result->reparseTag, *c.tag) << c.name;
+      EXPECT_EQ(result->size, 3u) << c.name;
+    } else {
+      EXPECT_EQ(result.error(), Error::system(ERROR_CANT_ACCESS_FILE)) << c.name << ": " << result.error().code;
+    }
+  }
 }
 
 }  // namespace

@@ -53,6 +53,7 @@ TEST(SynchronousTransferTest, StatusesThroughSeam) {
       {"pending, then done", read, kPending, 0, 5, std::size_t{5}},
       {"pending, then failed", write, kPending, static_cast<NTSTATUS>(0xC000007F), 0, failed(ERROR_DISK_FULL)},
       {"end of file", read, static_cast<NTSTATUS>(0xC0000011), 0, 0, std::size_t{0}},
+      {"end of file fails a write", write, static_cast<NTSTATUS>(0xC0000011), 0, 0, failed(ERROR_HANDLE_EOF)},
       {"broken pipe ends a read", read, static_cast<NTSTATUS>(0xC000014B), 0, 0, std::size_t{0}},
       {"broken pipe fails a write", write, static_cast<NTSTATUS>(0xC000014B), 0, 0, failed(ERROR_BROKEN_PIPE)},
       {"pipe empty (no data) ends a read", read, static_cast<NTSTATUS>(0xC00000B1), 0, 0, std::size_t{0}},

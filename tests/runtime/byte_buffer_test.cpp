@@ -19,6 +19,20 @@ TEST(ByteBufferTest, ZeroedGrowthKeepsBytesAndZeroFillsTheNewPart) {
   EXPECT_EQ(b.capacity(), 8u) << "cutting the length keeps the allocation";
 }
 
+// A capacity asked for below the length stops at the length, keeping every byte; a buffer assigned over one that
+// holds memory frees that memory (the native build's leak checker fails the program otherwise).
+TEST(ByteBufferTest, ReserveBelowTheLengthKeepsTheBytesAndAssignmentFreesTheOldMemory) {
+  ByteBuffer b = ByteBuffer::zeroed(8);
+  for (std::size_t i = 0; i < 8; ++i) b.data()[i] = static_cast<std::uint8_t>(i + 1);
+  b.reserveExact(3);
+  EXPECT_EQ(b.size(), 8u);
+  EXPECT_EQ(b.capacity(), 8u);
+  for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(b.data()[i], i + 1) << i;
+  b = ByteBuffer::zeroed(2);
+  EXPECT_EQ(b.size(), 2u);
+  EXPECT_EQ(b.capacity(), 2u);
+}
+
 TEST(ByteBufferTest, TryWithCapacityReportsImpossibleSizes) {
   EXPECT_FALSE(ByteBuffer::tryWithCapacity(std::size_t(-1) / 2).has_value());
   auto b = ByteBuffer::tryWithCapacity(16);

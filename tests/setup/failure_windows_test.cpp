@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,50 @@ TEST(FormatSystemErrorTest, SystemCodes) {
        "Object Name not found. (os error -805306316)"},
   };
   for (const auto& c : cases) EXPECT_EQ(formatSystemError(c.code), wine ? c.wine : c.windows) << c.code;
+}
+
+// What FormatMessageW is asked, recorded through the seam: language 0, so that the system answers in the user's
+// language (Wine's tables are English only, so only the request can show it), and the text it gives back, here a
+// German one, is the description.
+struct FormatCall {
+  DWORD flags;
+  LPCVOID source;
+  DWORD messageId, languageId, size;
+  bool noArguments;
+  friend bool operator==(const FormatCall&, const FormatCall&) = default;
+};
+std::vector<FormatCall> formatCalls;
+void PrintTo(const FormatCall& call, std::ostream* out) {
+  *out << std::hex << "flags 0x" << call.flags << ", source " << call.source << ", message 0x" << call.messageId
+       << ", language 0x" << call.languageId << ", size " << std::dec << call.size
+       << (call.noArguments ? "" : ", with arguments");
+}
+
+DWORD WINAPI germanMessage(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
+                           va_list* arguments) {
+  formatCalls.push_back({flags, source, messageId, languageId, size, arguments == nullptr});
+  static constexpr wchar_t kText[] = L"Zugriff verweigert\r\n";
+  std::copy(std::begin(kText), std::end(kText), buffer);
+  return static_cast<DWORD>(std::size(kText) - 1);
+}
+
+TEST(FormatSystemErrorTest, AsksForTheUsersLanguageThroughSeam) {
+  const HMODULE ntdll = GetModuleHandleW(L"NTDLL.DLL");
+  ASSERT_NE(ntdll, nullptr);
+  const struct {
+    std::int32_t code;
+    FormatCall call;
+    std::string text;
+  } cases[] = {
+      {5, {0x1200, nullptr, 5, 0, 2048, true}, "Zugriff verweigert (os error 5)"},
+      {static_cast<std::int32_t>(0xD0000022u), {0x1A00, ntdll, 0xC0000022u, 0, 2048, true},
+       "Zugriff verweigert (os error -805306334)"},
+  };
+  for (const auto& c : cases) {
+    formatCalls.clear();
+    EXPECT_EQ(formatSystemErrorWith(c.code, germanMessage), c.text);
+    EXPECT_EQ(formatCalls, std::vector<FormatCall>{c.call}) << c.code;
+  }
 }
 
 TEST(PrefixedFailureTest, PrefixIsFollowedDirectlyByTheDescription) {
