@@ -1,0 +1,166 @@
+#!/bin/bash
+# scripts/bill-of-materials.py on the built setup and its link map, and on a small program linked twice:
+#   bill-of-materials.sh SOURCE_DIR SETUP_EXE PAYLOAD_DIR C_COMPILER RESOURCE_OBJECT SCRATCH_DIR
+# The bill must pass the CycloneDX 1.6 schema (tests/release/cyclonedx), list exactly the Debian archives the map
+# shows members of, carry the payload files' SHA-512 and the licences given for them, and be the same bytes on a
+# second run; a program linked once more with an extra archive that contributes a member has a bill with exactly
+# that component more. compare accepts equal bills and names a changed version or hash.
+set -euo pipefail
+source_dir=$1 setup=$2 payload=$3 cc=$4 resource=$5 scratch=$6
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/../harness/checks.sh
+. "$here/../harness/checks.sh"
+rm -rf "$scratch"
+mkdir -p "$scratch"
+tool=$source_dir/scripts/bill-of-materials.py
+validate=$here/cyclonedx/validate.py
+export SOURCE_DATE_EPOCH=1796824784
+
+# bill NAME EXE MAP [--payload-license ...]: writes $scratch/NAME.cdx.json and .notices.txt.
+bill() {
+  local name=$1 exe=$2 map=$3
+  shift 3
+  /usr/bin/python3 "$tool" write --setup "$exe" --link-map "$map" --payload-dir "$payload" "$@" \
+    --bom "$scratch/$name.cdx.json" --notices "$scratch/$name.notices.txt"
+}
+# query BILL PYTHON: prints what the Python expression, given the bill as b, yields (one item a line for a list).
+query() {
+  /usr/bin/python3 -c "import json, sys; b = json.load(open(sys.argv[1])); r = $2
+print('\n'.join(map(str, r)) if isinstance(r, list) else r)" "$1"
+}
+# The bill's libraries as "file-name debian-package", sorted.
+bill_libraries() {
+  query "$1" "sorted(c['name'] + ' ' + c['purl'].split('/')[2].split('@')[0] for c in b['components'] if c['type'] == 'library' and 'purl' in c)"
+}
+# The same, read from the map without the tool: every archive of its first section that a Debian package holds.
+map_libraries() {
+  local map=$1 archive package
+  awk '/^Archive member included to satisfy reference/ { f = 1; next }
+       f && /^[^ \t]/ { if ($0 !~ /\(/) exit; sub(/\(.*/, ""); print }' "$map" | sort -u |
+    while read -r archive; do
+      case $archive in /*) ;; *) archive=$(dirname "$map")/$archive ;; esac
+      package=$(dpkg -S "$(realpath "$archive")" 2>/dev/null | cut -d: -f1) || continue
+      echo "$(basename "$archive") $package"
+    done | sort
+}
+
+map=${setup%.exe}.map
+bill setup "$setup" "$map" --payload-license WebView2Loader.dll=LicenseRef-Test-Vendor
+bill again "$setup" "$map" --payload-license WebView2Loader.dll=LicenseRef-Test-Vendor
+cat "$scratch/setup.cdx.json"
+
+# The format's own schema.
+/usr/bin/python3 "$validate" "$scratch/setup.cdx.json" || fail "the bill does not pass the CycloneDX 1.6 schema"
+# The libraries are those of the map, each with its package's installed version.
+libraries=$(map_libraries "$map")
+[ -n "$libraries" ] || fail "the map names no archive of a Debian package"
+[ "$(bill_libraries "$scratch/setup.cdx.json")" = "$libraries" ] ||
+  fail "the bill's libraries are not the map's: $(bill_libraries "$scratch/setup.cdx.json" | tr '\n' ' ') instead of $(echo "$libraries" | tr '\n' ' ')"
+while read -r name package; do
+  [ "$(query "$scratch/setup.cdx.json" "[c['version'] for c in b['components'] if c['name'] == '$name']")" = \
+    "$(dpkg-query -W -f='${Version}' "$package")" ] || fail "$name does not have the version of $package"
+done <<<"$libraries"
+# The subject is the setup file itself, named by its version resource.
+[ "$(query "$scratch/setup.cdx.json" "b['metadata']['component']['hashes'][0]['content']")" = \
+  "$(sha512sum "$setup" | cut -d' ' -f1)" ] || fail "wrong SHA-512 of the setup"
+[ "$(query "$scratch/setup.cdx.json" "b['metadata']['component']['name'] + ' ' + b['metadata']['component']['version']")" = \
+  "Quillmart-Setup 1.0.0" ] || fail "the setup is not named by its version resource"
+# The payload files with their SHA-512.
+for name in WebView2Loader.dll Quillmart.exe; do
+  [ "$(query "$scratch/setup.cdx.json" "[h['content'] for c in b['components'] if c['name'] == '$name' for h in c['hashes'] if h['alg'] == 'SHA-512']")" = \
+    "$(sha512sum "$payload/$name" | cut -d' ' -f1)" ] || fail "wrong SHA-512 of $name"
+done
+# Reproducible: a second run gives the same bytes.
+cmp -s "$scratch/setup.cdx.json" "$scratch/again.cdx.json" || fail "two runs give different bills"
+cmp -s "$scratch/setup.notices.txt" "$scratch/again.notices.txt" || fail "two runs give different notices"
+# The notices: every linked package has its section or is named as not asking for one; a section for a package
+# with a machine-readable copyright file carries the copyright line of its general stanza.
+while read -r name package; do
+  if grep -q "^$package .*: .*$name" "$scratch/setup.notices.txt"; then
+    line=$(awk '/^Files: \*$/ { f = 1 } f && /^Copyright:/ { print; exit }' "/usr/share/doc/$package/copyright")
+    [ -z "$line" ] || grep -qxF "$line" "$scratch/setup.notices.txt" || fail "the notices lack $package's '$line'"
+  else
+    grep -q "^Licences that do not ask for their notice in a binary: .*$name (" "$scratch/setup.notices.txt" ||
+      fail "the notices say nothing about $name"
+  fi
+done <<<"$libraries"
+
+# Licences of the payload: given, or the defaults.
+# --payload-license | WebView2Loader.dll | Quillmart.exe
+while IFS='|' read -r given dll exe; do
+  bill licence "$setup" "$map" ${given:+--payload-license "$given"}
+  [ "$(query "$scratch/licence.cdx.json" "[c['name'] + '=' + c['licenses'][0]['expression'] for c in b['components'] if c['bom-ref'].startswith('payload/')]" | tr '\n' ' ')" = \
+    "WebView2Loader.dll=$dll Quillmart.exe=$exe " ] || fail "licences after --payload-license '$given' are not $dll, $exe"
+done <<'EOF'
+|NOASSERTION|LicenseRef-Proprietary
+WebView2Loader.dll=LicenseRef-Test-Vendor|LicenseRef-Test-Vendor|LicenseRef-Proprietary
+Quillmart.exe=MIT OR Apache-2.0|NOASSERTION|MIT OR Apache-2.0
+EOF
+
+# A planted link: a small program with the setup's version resource, linked once as it is and once with zlib's
+# archive pulled in by an undefined reference. The second bill has exactly one component more: that archive.
+printf 'int main(void) { return 0; }\n' >"$scratch/program.c"
+"$cc" -static -O2 "$scratch/program.c" "$resource" -o "$scratch/plain.exe" -Wl,-Map="$scratch/plain.map"
+"$cc" -static -O2 "$scratch/program.c" "$resource" -o "$scratch/planted.exe" -Wl,-Map="$scratch/planted.map" \
+  -Wl,--undefined=zlibVersion -lz
+grep -q '^[^ ]*libz\.a(' "$scratch/planted.map" || fail "the planted link took nothing from libz.a"
+bill plain "$scratch/plain.exe" "$scratch/plain.map"
+bill planted "$scratch/planted.exe" "$scratch/planted.map"
+added=$(comm -13 <(bill_libraries "$scratch/plain.cdx.json") <(bill_libraries "$scratch/planted.cdx.json"))
+removed=$(comm -23 <(bill_libraries "$scratch/plain.cdx.json") <(bill_libraries "$scratch/planted.cdx.json"))
+planted=$(comm -13 <(map_libraries "$scratch/plain.map") <(map_libraries "$scratch/planted.map"))
+if ! { [ "$added" = "$planted" ] && [ "${added%% *}" = libz.a ] && [ -z "$removed" ]; }; then
+  fail "the planted link's bill differs by '$added' (added) and '$removed' (removed) instead of libz.a alone"
+fi
+/usr/bin/python3 "$validate" "$scratch/planted.cdx.json" >/dev/null || fail "the planted bill does not pass the schema"
+
+# compare: the same bills, a re-signed setup, a changed version or hash, something that is no bill.
+edit() {
+  /usr/bin/python3 -c "import json, sys; b = json.load(open(sys.argv[1])); $2
+json.dump(b, open(sys.argv[2], 'w'))" "$scratch/setup.cdx.json" "$scratch/$1"
+}
+edit resigned.json "b['metadata']['component']['hashes'][0]['content'] = '0' * 128"
+edit version.json "[c.update(version='9.9') for c in b['components'] if c['name'] == 'libz.a']"
+edit hash.json "[h.update(content='0' * 128) for c in b['components'] if c['name'] == 'Quillmart.exe' for h in c['hashes']]"
+components=$(($(echo "$libraries" | wc -l) + 2))
+# rebuilt bill | exit status | a part of the verdict
+while IFS='|' read -r rebuilt status expected; do
+  rc=0
+  /usr/bin/python3 "$tool" compare "$scratch/setup.cdx.json" "$rebuilt" >"$scratch/verdict.txt" 2>&1 || rc=$?
+  if ! { [ "$rc" = "$status" ] && [ "$(wc -l <"$scratch/verdict.txt")" = 1 ] &&
+    grep -qF "$expected" "$scratch/verdict.txt"; }; then
+    fail "compare with $rebuilt: exit $rc, '$(cat "$scratch/verdict.txt")' instead of $status, '$expected'"
+  fi
+done <<EOF
+$scratch/again.cdx.json|0|SAME: $components components with the same names, versions and hashes; the setup's hashes are the same too
+$scratch/resigned.json|0|SAME: $components components with the same names, versions and hashes; the setup's own hashes differ
+$scratch/version.json|1|DIFFERENT: libz.a has version
+$scratch/hash.json|1|DIFFERENT: Quillmart.exe's SHA-512 is
+$scratch/planted.cdx.json|1|DIFFERENT:
+$scratch/setup.notices.txt|2|is not a CycloneDX bill
+$scratch/missing.json|2|cannot read $scratch/missing.json
+EOF
+rc=0
+/usr/bin/python3 "$tool" compare "$scratch/plain.cdx.json" "$scratch/planted.cdx.json" >"$scratch/verdict.txt" || rc=$?
+if ! { [ "$rc" = 1 ] && grep -q "DIFFERENT: component libz.a is only in the rebuild's bill" "$scratch/verdict.txt"; }; then
+  fail "compare does not name the planted library: $(cat "$scratch/verdict.txt")"
+fi
+
+# Refusals: one line naming the cause, nothing written.
+# environment | argument | a part of the message
+while IFS='|' read -r environment argument expected; do
+  rc=0
+  # shellcheck disable=SC2086 # an empty field is no word, "-u NAME" two
+  env $environment /usr/bin/python3 "$tool" write --setup "$setup" --link-map "$map" --payload-dir "$payload" \
+    $argument --bom "$scratch/refused.cdx.json" --notices "$scratch/refused.txt" 2>"$scratch/refusal.txt" || rc=$?
+  if ! { [ "$rc" = 1 ] && [ "$(wc -l <"$scratch/refusal.txt")" = 1 ] && grep -qF "$expected" "$scratch/refusal.txt" &&
+    [ ! -e "$scratch/refused.cdx.json" ]; }; then
+    fail "write with '$environment $argument': exit $rc, '$(cat "$scratch/refusal.txt")'"
+  fi
+done <<EOF
+-u SOURCE_DATE_EPOCH||SOURCE_DATE_EPOCH is not set
+SOURCE_DATE_EPOCH=yesterday||SOURCE_DATE_EPOCH is not a number
+|--payload-license=Other.dll=MIT|NAME one of WebView2Loader.dll, Quillmart.exe
+|--link-map=$scratch/setup.notices.txt|is not a GNU ld map
+EOF
+finish "bill of materials: validated, the map's $(echo "$libraries" | wc -l) libraries, reproducible, planted link found"
