@@ -73,12 +73,16 @@ done
 # Reproducible: a second run gives the same bytes.
 cmp -s "$scratch/setup.cdx.json" "$scratch/again.cdx.json" || fail "two runs give different bills"
 cmp -s "$scratch/setup.notices.txt" "$scratch/again.notices.txt" || fail "two runs give different notices"
-# The notices: every linked package has its section or is named as not asking for one; a section for a package
-# with a machine-readable copyright file carries the copyright line of its general stanza.
+# The notices: every linked package has its section, with the copyright line of its general stanza when its
+# copyright file is machine-readable, or is named as not asking for one, which a licence that asks binaries to
+# reproduce its notice must not be.
 while read -r name package; do
+  copyright=/usr/share/doc/$package/copyright
   if grep -q "^$package .*: .*$name" "$scratch/setup.notices.txt"; then
-    line=$(awk '/^Files: \*$/ { f = 1 } f && /^Copyright:/ { print; exit }' "/usr/share/doc/$package/copyright")
+    line=$(awk '/^Files: \*$/ { f = 1 } f && /^Copyright:/ { print; exit }' "$copyright")
     [ -z "$line" ] || grep -qxF "$line" "$scratch/setup.notices.txt" || fail "the notices lack $package's '$line'"
+  elif grep -q "binary form must reproduce" "$copyright"; then
+    fail "the notices have no section for $name, whose licence asks binaries to reproduce its notice"
   else
     grep -q "^Licences that do not ask for their notice in a binary: .*$name (" "$scratch/setup.notices.txt" ||
       fail "the notices say nothing about $name"
@@ -122,6 +126,9 @@ json.dump(b, open(sys.argv[2], 'w'))" "$scratch/setup.cdx.json" "$scratch/$1"
 edit resigned.json "b['metadata']['component']['hashes'][0]['content'] = '0' * 128"
 edit version.json "[c.update(version='9.9') for c in b['components'] if c['name'] == 'libz.a']"
 edit hash.json "[h.update(content='0' * 128) for c in b['components'] if c['name'] == 'Quillmart.exe' for h in c['hashes']]"
+# The schema check itself rejects a bill with a licence id that is not SPDX's (a reference to the SPDX schema).
+edit invalid.json "b['components'][0]['licenses'] = [{'license': {'id': 'Not-An-SPDX-Id'}}]"
+! /usr/bin/python3 "$validate" "$scratch/invalid.json" >/dev/null || fail "the schema check accepts an unknown licence id"
 components=$(($(echo "$libraries" | wc -l) + 2))
 # rebuilt bill | exit status | a part of the verdict
 while IFS='|' read -r rebuilt status expected; do
@@ -150,6 +157,7 @@ fi
 # environment | argument | a part of the message
 while IFS='|' read -r environment argument expected; do
   rc=0
+  rm -f "$scratch/refused.cdx.json"
   # shellcheck disable=SC2086 # an empty field is no word, "-u NAME" two
   env $environment /usr/bin/python3 "$tool" write --setup "$setup" --link-map "$map" --payload-dir "$payload" \
     $argument --bom "$scratch/refused.cdx.json" --notices "$scratch/refused.txt" 2>"$scratch/refusal.txt" || rc=$?
