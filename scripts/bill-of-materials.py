@@ -95,7 +95,9 @@ def version_resource(path):
 
 def version_blocks(data, offset, end):
     """The blocks of a VS_VERSIONINFO tree between offset and end: (key, is_text, value, children_at, block_end)."""
-    align = lambda at: (at + 3) & ~3
+    def align(at):
+        return (at + 3) & ~3
+
     while offset + 6 <= end:
         length, value_length, kind = struct.unpack_from("<HHH", data, offset)
         if length < 6:
@@ -320,46 +322,49 @@ def licence_ids(expression):
 
 # --- Components -------------------------------------------------------------------------------------------------
 
+def library(path, package, members):
+    """The component of one linked archive from a Debian package, with what its notice needs: the package's
+    copyright paragraphs and the stanzas that cover the members taken."""
+    version, arch, maintainer = package_facts(package)
+    paragraphs, copyright_path = copyright_paragraphs(package)
+    stanzas = covering_stanzas(paragraphs, members) if paragraphs else []
+    name, ref, ar = os.path.basename(path), purl(package, version, arch, path), is_ar_archive(path)
+    component = {
+        "type": "library",
+        "bom-ref": ref,
+        "supplier": supplier_of(maintainer),
+        "name": name,
+        "version": version,
+        "hashes": file_hashes(path),
+        "licenses": [{"expression": licence_of(stanzas), "acknowledgement": "declared"}],
+        "purl": ref,
+        "properties": bsi_properties(name, True, ar, ar)
+        + [{"name": "qmt:debian-package", "value": package.split(":")[0]},
+           {"name": "qmt:members-linked", "value": str(len(members))}],
+    }
+    return {"component": component, "package": package.split(":")[0], "version": version,
+            "paragraphs": paragraphs, "stanzas": stanzas, "copyright": copyright_path}
+
+
 def library_components(map_path):
-    """One component per archive the link took a member from, except the build's own archives; with the Debian
-    package each came from, and what the notices need (copyright paragraphs and covering stanzas)."""
+    """The libraries of the link, sorted by name, and for each library's bom-ref those of the libraries that use it.
+    Every archive of the map is one, except the build's own (no package holds them and they lie in its folder);
+    an archive that is neither stops the bill, since what it is cannot be said."""
     root, folder = build_root(map_path), os.path.dirname(os.path.abspath(map_path))
     archives = linked_archives(map_path)
-    paths = {written: os.path.join(folder, written) for written in archives}
-    for written, path in paths.items():
-        if not os.path.isfile(path):
-            raise Refusal(f"the archive {written} of the map {map_path} does not exist")
-    packages = {written: owning_package(path) for written, path in paths.items()}
     libraries = {}
     for written, (members, _) in archives.items():
-        path, package = paths[written], packages[written]
-        if package is None:
-            if os.path.realpath(path).startswith(root + os.sep):
-                continue  # the build's own code
+        path = os.path.join(folder, written)
+        if not os.path.isfile(path):
+            raise Refusal(f"the archive {written} of the map {map_path} does not exist")
+        package = owning_package(path)
+        if package is not None:
+            libraries[written] = library(path, package, members)
+        elif not os.path.realpath(path).startswith(root + os.sep):
             raise Refusal(f"the linked archive {os.path.realpath(path)} belongs to no installed Debian package")
-        version, arch, maintainer = package_facts(package)
-        paragraphs, copyright_path = copyright_paragraphs(package)
-        stanzas = covering_stanzas(paragraphs, members) if paragraphs else []
-        name = os.path.basename(path)
-        component = {
-            "type": "library",
-            "bom-ref": purl(package, version, arch, path),
-            "supplier": supplier_of(maintainer),
-            "name": name,
-            "version": version,
-            "hashes": file_hashes(path),
-            "licenses": [{"expression": licence_of(stanzas), "acknowledgement": "declared"}],
-            "purl": purl(package, version, arch, path),
-            "properties": bsi_properties(name, True, is_ar_archive(path), is_ar_archive(path))
-            + [{"name": "qmt:debian-package", "value": package.split(":")[0]},
-               {"name": "qmt:members-linked", "value": str(len(members))}],
-        }
-        libraries[written] = {"component": component, "package": package.split(":")[0], "version": version,
-                              "paragraphs": paragraphs, "stanzas": stanzas, "copyright": copyright_path}
-    uses = {written: sorted(libraries[user]["component"]["bom-ref"] for user in archives[written][1]
-                            if user in libraries) for written in libraries}
-    return sorted(libraries.values(), key=lambda library: library["component"]["name"]), \
-        {libraries[w]["component"]["bom-ref"]: users for w, users in uses.items()}
+    ref = {written: entry["component"]["bom-ref"] for written, entry in libraries.items()}
+    uses = {ref[written]: sorted(ref[user] for user in archives[written][1] if user in ref) for written in ref}
+    return sorted(libraries.values(), key=lambda entry: entry["component"]["name"]), uses
 
 
 def supplier_of(maintainer):
