@@ -23,14 +23,21 @@ bill() {
   /usr/bin/python3 "$tool" write --setup "$exe" --link-map "$map" --payload-dir "$payload" "$@" \
     --bom "$scratch/$name.cdx.json" --notices "$scratch/$name.notices.txt"
 }
-# query BILL PYTHON: prints what the Python expression, given the bill as b, yields (one item a line for a list).
-query() {
-  /usr/bin/python3 -c "import json, sys; b = json.load(open(sys.argv[1])); r = $2
-print('\n'.join(map(str, r)) if isinstance(r, list) else r)" "$1"
+# component BILL NAME PYTHON: what the Python expression yields for the component NAME (- for the setup) as c;
+# sha512(c) is its SHA-512.
+component() {
+  /usr/bin/python3 -c "import json, sys
+b = json.load(open(sys.argv[1]))
+c = b['metadata']['component'] if sys.argv[2] == '-' else [c for c in b['components'] if c['name'] == sys.argv[2]][0]
+sha512 = lambda c: [h['content'] for h in c['hashes'] if h['alg'] == 'SHA-512'][0]
+print($3)" "$1" "$2"
 }
 # The bill's libraries as "file-name debian-package", sorted.
 bill_libraries() {
-  query "$1" "sorted(c['name'] + ' ' + c['purl'].split('/')[2].split('@')[0] for c in b['components'] if c['type'] == 'library' and 'purl' in c)"
+  /usr/bin/python3 -c "import json, sys
+for c in sorted(json.load(open(sys.argv[1]))['components'], key=lambda c: c['name']):
+    if c['type'] == 'library' and 'purl' in c:
+        print(c['name'], c['purl'].split('/')[2].split('@')[0])" "$1"
 }
 # The same, read from the map without the tool: every archive of its first section that a Debian package holds.
 map_libraries() {
@@ -51,25 +58,25 @@ cat "$scratch/setup.cdx.json"
 
 # The format's own schema.
 /usr/bin/python3 "$validate" "$scratch/setup.cdx.json" || fail "the bill does not pass the CycloneDX 1.6 schema"
-# The libraries are those of the map, each with its package's installed version.
+# The libraries are those of the map.
 libraries=$(map_libraries "$map")
 [ -n "$libraries" ] || fail "the map names no archive of a Debian package"
-[ "$(bill_libraries "$scratch/setup.cdx.json")" = "$libraries" ] ||
-  fail "the bill's libraries are not the map's: $(bill_libraries "$scratch/setup.cdx.json" | tr '\n' ' ') instead of $(echo "$libraries" | tr '\n' ' ')"
-while read -r name package; do
-  [ "$(query "$scratch/setup.cdx.json" "[c['version'] for c in b['components'] if c['name'] == '$name']")" = \
-    "$(dpkg-query -W -f='${Version}' "$package")" ] || fail "$name does not have the version of $package"
-done <<<"$libraries"
-# The subject is the setup file itself, named by its version resource.
-[ "$(query "$scratch/setup.cdx.json" "b['metadata']['component']['hashes'][0]['content']")" = \
-  "$(sha512sum "$setup" | cut -d' ' -f1)" ] || fail "wrong SHA-512 of the setup"
-[ "$(query "$scratch/setup.cdx.json" "b['metadata']['component']['name'] + ' ' + b['metadata']['component']['version']")" = \
-  "Quillmart-Setup 1.0.0" ] || fail "the setup is not named by its version resource"
-# The payload files with their SHA-512.
-for name in WebView2Loader.dll Quillmart.exe; do
-  [ "$(query "$scratch/setup.cdx.json" "[h['content'] for c in b['components'] if c['name'] == '$name' for h in c['hashes'] if h['alg'] == 'SHA-512']")" = \
-    "$(sha512sum "$payload/$name" | cut -d' ' -f1)" ] || fail "wrong SHA-512 of $name"
-done
+listed=$(bill_libraries "$scratch/setup.cdx.json")
+[ "$listed" = "$libraries" ] || fail "the bill's libraries are not the map's: ${listed//$'\n'/, } instead of ${libraries//$'\n'/, }"
+sha() { sha512sum "$1" | cut -d' ' -f1; }
+# Each library has its package's installed version, the setup is named by its own version resource, the setup
+# and the payload files have their SHA-512.
+# component | Python expression | expected value
+while IFS='|' read -r name expression expected; do
+  [ "$(component "$scratch/setup.cdx.json" "$name" "$expression")" = "$expected" ] ||
+    fail "$name: $expression is not $expected"
+done <<EOF
+$(while read -r name package; do echo "$name|c['version']|$(dpkg-query -W -f='${Version}' "$package")"; done <<<"$libraries")
+-|c['name'] + ' ' + c['version']|Quillmart-Setup 1.0.0
+-|sha512(c)|$(sha "$setup")
+WebView2Loader.dll|sha512(c)|$(sha "$payload/WebView2Loader.dll")
+Quillmart.exe|sha512(c)|$(sha "$payload/Quillmart.exe")
+EOF
 # Reproducible: a second run gives the same bytes.
 cmp -s "$scratch/setup.cdx.json" "$scratch/again.cdx.json" || fail "two runs give different bills"
 cmp -s "$scratch/setup.notices.txt" "$scratch/again.notices.txt" || fail "two runs give different notices"
@@ -93,8 +100,12 @@ done <<<"$libraries"
 # --payload-license | WebView2Loader.dll | Quillmart.exe
 while IFS='|' read -r given dll exe; do
   bill licence "$setup" "$map" ${given:+--payload-license "$given"}
-  [ "$(query "$scratch/licence.cdx.json" "[c['name'] + '=' + c['licenses'][0]['expression'] for c in b['components'] if c['bom-ref'].startswith('payload/')]" | tr '\n' ' ')" = \
-    "WebView2Loader.dll=$dll Quillmart.exe=$exe " ] || fail "licences after --payload-license '$given' are not $dll, $exe"
+  for name in WebView2Loader.dll Quillmart.exe; do
+    got=$(component "$scratch/licence.cdx.json" "$name" "c['licenses'][0]['expression']")
+    want=$dll
+    [ "$name" = WebView2Loader.dll ] || want=$exe
+    [ "$got" = "$want" ] || fail "$name's licence after --payload-license '$given' is $got, not $want"
+  done
 done <<'EOF'
 |NOASSERTION|LicenseRef-Proprietary
 WebView2Loader.dll=LicenseRef-Test-Vendor|LicenseRef-Test-Vendor|LicenseRef-Proprietary
