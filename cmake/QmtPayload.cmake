@@ -15,6 +15,7 @@
 #   with one byte changed. STREAMS_TSV also writes the table of the streams (name, compressedSize, unpackedSize,
 #   firstTwoBytes, adler) there. The streams and the generated table sources lie in <binary dir>/<target>.payload.
 #   The streams are made again whenever an input's content changes, whatever its size and time stamp say.
+#   The link also writes its map beside the exe, <target>.map (the setup's is <build>/src/Quillmart-Setup.map).
 #
 # QMT_DEFAULT_PAYLOAD_DLL / _EXE name the default setup's inputs (paths or targets; qmt_payload_input turns either
 # into a file path), QMT_PAYLOAD_CHECK the release check program. When the demo stand-ins are embedded, the target
@@ -222,5 +223,11 @@ function(qmt_add_setup target)
   set(page_script ${PROJECT_SOURCE_DIR}/cmake/page-aligned-rdata.ld)
   target_link_options(${target} PRIVATE -Wl,-T,${page_script})
   set_target_properties(${target} PROPERTIES LINK_DEPENDS ${page_script})
+  # The linker's map of the link, beside the exe as <target>.map: which member of which archive it took, and for
+  # which reference. The bill of materials lists the libraries from it (scripts/bill-of-materials.py). Writing it
+  # changes nothing in the exe.
+  set(link_map $<TARGET_FILE_DIR:${target}>/${target}.map)
+  target_link_options(${target} PRIVATE -Wl,-Map=${link_map})
+  set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${link_map})
   target_link_libraries(${target} PRIVATE qmt_windows ${target}_payload qmt_resources)
 endfunction()

@@ -1,0 +1,673 @@
+#!/usr/bin/python3
+"""The bill of materials of a setup (CycloneDX 1.6 JSON) and its third-party notices, and the comparison of two bills.
+
+  bill-of-materials.py write --setup EXE --link-map MAP --payload-dir DIR [--payload-license NAME=EXPR]...
+                             [--file-name NAME] --bom OUT.cdx.json --notices OUT.notices.txt
+  bill-of-materials.py compare PUBLISHED.cdx.json REBUILT.cdx.json
+
+write lists the setup, every static library the link took a member from (read from the linker's map, each mapped
+to the Debian package that installed it) and the two payload files. Its time is SOURCE_DATE_EPOCH, its serial
+number is derived from its content: the same inputs give the same bytes. It exits 0, or 1 with one line naming
+the cause.
+compare prints one line: 0 when both bills list the same components with the same versions and hashes (a
+difference in the setup's own hashes alone, as after signing it again, is said but accepted), 1 naming the first
+difference, 2 when a file cannot be read or is not a bill.
+Standard library only; runs with Debian's python3.
+"""
+import argparse
+import hashlib
+import json
+import os
+import re
+import struct
+import subprocess
+import sys
+import time
+import urllib.parse
+import uuid
+
+PROGRAM = "bill-of-materials"
+PAYLOAD_FILES = ("WebView2Loader.dll", "Quillmart.exe")
+DEFAULT_LICENCES = {"Quillmart.exe": "LicenseRef-Proprietary"}
+SETUP_LICENCE = "LicenseRef-Proprietary"
+SUPPLIER = "Farrowind"
+MAP_SECTION = "Archive member included to satisfy reference by file (symbol)"
+# Licences that let a binary be passed on without their notice (zlib asks for it only in source distributions).
+NO_NOTICE = {"Zlib", "LicenseRef-public-domain", "CC0-1.0", "0BSD", "Unlicense"}
+# A fixed namespace for the serial numbers: a bill's serial number is the UUID of its content within it.
+SERIAL_NAMESPACE = uuid.UUID("5b0f6f52-3c1e-4d8a-9a57-4f2d7e1c9b60")
+
+
+class Refusal(Exception):
+    """A reason the bill cannot be made or read; the message is the one line printed."""
+
+
+# --- Files ------------------------------------------------------------------------------------------------------
+
+def file_hashes(path):
+    """SHA-512 and SHA-256 of a file, as CycloneDX hash objects (SHA-512 first: the one BSI TR-03183-2 asks for)."""
+    sha512, sha256 = hashlib.sha512(), hashlib.sha256()
+    with open(path, "rb") as stream:
+        for block in iter(lambda: stream.read(1 << 20), b""):
+            sha512.update(block)
+            sha256.update(block)
+    return [{"alg": "SHA-512", "content": sha512.hexdigest()}, {"alg": "SHA-256", "content": sha256.hexdigest()}]
+
+
+def pe_type(path):
+    """'application' or 'library' for a Windows PE image (by its DLL flag), None for any other file."""
+    with open(path, "rb") as stream:
+        head = stream.read(4096)
+    if len(head) < 64 or head[:2] != b"MZ":
+        return None
+    pe_at = struct.unpack_from("<I", head, 0x3C)[0]
+    if pe_at + 24 > len(head) or head[pe_at:pe_at + 4] != b"PE\0\0":
+        return None
+    characteristics = struct.unpack_from("<H", head, pe_at + 22)[0]
+    return "library" if characteristics & 0x2000 else "application"
+
+
+def is_ar_archive(path):
+    with open(path, "rb") as stream:
+        return stream.read(8) == b"!<arch>\n"
+
+
+def bsi_properties(file_name, executable, archive, structured):
+    """The file properties of BSI TR-03183-2 (section 5.2.2) in the names of its CycloneDX property taxonomy."""
+    return [
+        {"name": "bsi:component:filename", "value": file_name},
+        {"name": "bsi:component:executable", "value": "executable" if executable else "non-executable"},
+        {"name": "bsi:component:archive", "value": "archive" if archive else "no archive"},
+        {"name": "bsi:component:structured", "value": "structured" if structured else "unstructured"},
+    ]
+
+
+# --- The version resource of a PE file ----------------------------------------------------------------------------
+
+def version_resource(path):
+    """The raw VS_VERSIONINFO of a PE file (wrestool from icoutils), or None when it has none."""
+    try:
+        done = subprocess.run(["wrestool", "-x", "--raw", "--type=16", path], capture_output=True, check=False)
+    except FileNotFoundError as error:
+        raise Refusal("wrestool (Debian package icoutils) is needed to read the version resource") from error
+    return done.stdout if done.returncode == 0 and len(done.stdout) >= 6 else None
+
+
+def version_blocks(data, offset, end):
+    """The blocks of a VS_VERSIONINFO tree between offset and end: (key, is_text, value, children_at, block_end)."""
+    def align(at):
+        return (at + 3) & ~3
+
+    while offset + 6 <= end:
+        length, value_length, kind = struct.unpack_from("<HHH", data, offset)
+        if length < 6:
+            return
+        key_end = offset + 6
+        while key_end + 1 < end and data[key_end:key_end + 2] != b"\0\0":
+            key_end += 2
+        key = data[offset + 6:key_end].decode("utf-16-le", "replace")
+        value_at = align(key_end + 2)
+        value = data[value_at:value_at + (value_length * 2 if kind == 1 else value_length)]
+        block_end = min(offset + length, end)
+        yield key, kind == 1, value, align(value_at + len(value)), block_end
+        offset = align(block_end)
+
+
+def version_strings(data):
+    """Every string of the version resource's string tables (key -> text), plus 'fixed' from VS_FIXEDFILEINFO."""
+    found = {}
+
+    def walk(offset, end):
+        for key, is_text, value, children_at, block_end in version_blocks(data, offset, end):
+            if is_text and value:
+                found.setdefault(key, value.decode("utf-16-le", "replace").rstrip("\0"))
+            elif len(value) >= 16 and struct.unpack_from("<I", value, 0)[0] == 0xFEEF04BD:
+                high, low = struct.unpack_from("<II", value, 8)
+                found["fixed"] = f"{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}"
+            walk(children_at, block_end)
+
+    walk(0, len(data))
+    return found
+
+
+def file_version(path):
+    """(version, strings) of a PE file: its FileVersion string, else its fixed file version; None without one."""
+    data = version_resource(path)
+    strings = version_strings(data) if data else {}
+    return strings.get("FileVersion") or strings.get("fixed"), strings
+
+
+# --- The link map -----------------------------------------------------------------------------------------------
+
+def linked_archives(map_path):
+    """The archives the link took members from, in the map's order: path as written -> (members, referencing archives).
+
+    The map's first section has one entry per member taken: "archive(member)", then (on the same line or the
+    next) the file whose reference pulled it in. A reference from a member of another archive is a dependency of
+    that archive on this one.
+    """
+    with open(map_path, encoding="utf-8", errors="replace") as stream:
+        lines = stream.read().splitlines()
+    if MAP_SECTION not in lines:
+        raise Refusal(f"{map_path} is not a GNU ld map (no section '{MAP_SECTION}')")
+    entries, current = [], None
+    for line in lines[lines.index(MAP_SECTION) + 1:]:
+        if not line.strip():
+            continue
+        if not line[0].isspace():
+            match = re.match(r"(?P<archive>[^(]+)\((?P<member>[^()]*)\)(?:\s+(?P<ref>\S.*))?$", line)
+            if not match:
+                break  # the next section of the map
+            current = [match["archive"], match["member"], match["ref"] or ""]
+            entries.append(current)
+        elif current is not None and not current[2]:
+            current[2] = line.strip()
+    archives = {}
+    for archive, member, _ in entries:
+        archives.setdefault(archive, (set(), set()))[0].add(member)
+    for archive, _, ref in entries:
+        users = [other for other in archives if ref.startswith(other + "(") and other != archive]
+        if users:
+            archives[archive][1].add(max(users, key=len))
+    return archives
+
+
+def build_root(map_path):
+    """The build folder the map belongs to: the nearest folder above it with a CMakeCache.txt, else its own."""
+    folder = os.path.dirname(os.path.realpath(map_path))
+    probe = folder
+    while probe != os.path.dirname(probe):
+        if os.path.isfile(os.path.join(probe, "CMakeCache.txt")):
+            return probe
+        probe = os.path.dirname(probe)
+    return folder
+
+
+# --- Debian packages --------------------------------------------------------------------------------------------
+
+def run(command):
+    try:
+        done = subprocess.run(command, capture_output=True, text=True, check=False)
+    except FileNotFoundError as error:
+        raise Refusal(f"{command[0]} is needed (a Debian system)") from error
+    return done.returncode, done.stdout
+
+
+def owning_package(path):
+    """The installed package that holds the file (name, with an architecture qualifier if dpkg gives one)."""
+    candidates = [os.path.realpath(path), os.path.abspath(path)]
+    for candidate in dict.fromkeys(candidates):
+        status, output = run(["dpkg", "-S", candidate])
+        owners = [line[:-len(": " + candidate)] for line in output.splitlines()
+                  if line.endswith(": " + candidate) and not line.startswith("diversion by ")]
+        if status == 0 and owners:
+            names = owners[0].split(", ")
+            if len(owners) > 1 or len(names) > 1:
+                raise Refusal(f"{candidate} belongs to more than one package: {', '.join(owners)}")
+            return names[0]
+    return None
+
+
+def package_facts(package):
+    """Version, architecture and maintainer of an installed package."""
+    status, output = run(["dpkg-query", "-W", "-f=${Version}\t${Architecture}\t${Maintainer}", package])
+    fields = output.split("\t")
+    if status != 0 or len(fields) != 3 or not fields[0]:
+        raise Refusal(f"dpkg-query knows no installed package {package}")
+    return fields
+
+
+def purl(package, version, arch, path):
+    """pkg:deb/debian/NAME@VERSION?arch=ARCH#PATH: the package, and the archive as a path inside it."""
+    name = package.split(":")[0]
+    quoted = urllib.parse.quote(version, safe=":")
+    subpath = urllib.parse.quote(os.path.realpath(path).lstrip("/"), safe="/")
+    return f"pkg:deb/debian/{name}@{quoted}?arch={arch}#{subpath}"
+
+
+# --- Licences from a machine-readable Debian copyright file ---------------------------------------------------------
+
+def copyright_paragraphs(package):
+    """The paragraphs of /usr/share/doc/PACKAGE/copyright as field dicts, or None when it is missing or not in the
+    machine-readable format (DEP-5). A field's first line and its further lines are kept apart: (first, text)."""
+    path = f"/usr/share/doc/{package.split(':')[0]}/copyright"
+    try:
+        with open(path, encoding="utf-8", errors="replace") as stream:
+            content = stream.read()
+    except OSError:
+        return None, path
+    paragraphs = []
+    for block in re.split(r"\n[ \t]*\n", content):
+        fields, name = {}, None
+        for line in block.splitlines():
+            if line.startswith("#"):
+                continue
+            if line[:1] in (" ", "\t") and name:
+                first, text = fields[name]
+                fields[name] = (first, text + [line[1:] if line.strip() != "." else ""])
+            elif ":" in line:
+                name, value = line.split(":", 1)
+                fields[name] = (value.strip(), [])
+        if fields:
+            paragraphs.append(fields)
+    header = paragraphs[0].get("Format", ("", []))[0] if paragraphs else ""
+    if "copyright-format" not in header and "dep5" not in header.lower():
+        return None, path
+    return paragraphs, path
+
+
+def spdx_name(name):
+    """The SPDX identifier for a licence short name of the copyright format; other names become LicenseRef-NAME."""
+    simple = {"expat": "MIT", "zlib": "Zlib", "isc": "ISC", "public-domain": "LicenseRef-public-domain",
+              "cc0-1.0": "CC0-1.0", "zpl-2.1": "ZPL-2.1", "mpl-2.0": "MPL-2.0", "mpl-1.1": "MPL-1.1",
+              "apache-2.0": "Apache-2.0", "artistic-2.0": "Artistic-2.0", "python-2.0": "Python-2.0"}
+    if name.lower() in simple:
+        return simple[name.lower()]
+    bsd = re.fullmatch(r"BSD-([234])-clause", name, re.IGNORECASE)
+    if bsd:
+        return f"BSD-{bsd[1]}-Clause"
+    gnu = re.fullmatch(r"(A?GPL|LGPL|GFDL)-(\d+)(?:\.(\d+))?(\+?)", name, re.IGNORECASE)
+    if gnu:
+        return f"{gnu[1].upper()}-{gnu[2]}.{gnu[3] or 0}-{'or-later' if gnu[4] else 'only'}"
+    return "LicenseRef-" + re.sub(r"[^A-Za-z0-9.-]", "-", name.replace("+", "-or-later"))
+
+
+def spdx_expression(short):
+    """A copyright-format licence line ("GPL-2+ or Artistic", "BSD-3-clause and ISC") as an SPDX expression."""
+    parts = re.split(r"\s+(and|or)\s+", short.strip(), flags=re.IGNORECASE)
+    names = [spdx_name(part) for part in parts[::2]]
+    operators = [op.upper() for op in parts[1::2]]
+    return " ".join(sum(([name, op] for name, op in zip(names, operators)), []) + names[-1:])
+
+
+def member_stem(member):
+    """The source file's name without extension that an archive member was compiled from (automake's
+    'libNAME_a-' prefix removed)."""
+    stem = member.rsplit(".", 1)[0]
+    return re.sub(r"^lib\w*?_a-", "", stem)
+
+
+def covering_stanzas(paragraphs, members):
+    """The Files stanzas that cover the members the link took: the general one (Files: *), which covers every file
+    no other stanza names, and each stanza that names the source file of a taken member. A stanza for a whole
+    folder (dir/*) is not taken: which folder a member was compiled in is not known."""
+    stanzas = [p for p in paragraphs if "Files" in p]
+    general = [s for s in stanzas if "*" in s["Files"][0].split() + s["Files"][1]]
+    if not general:
+        return []
+    stems = {member_stem(member) for member in members}
+
+    def names_member(stanza):
+        patterns = (stanza["Files"][0] + " " + " ".join(stanza["Files"][1])).split()
+        return any(not re.search(r"[*?]", p.rsplit("/", 1)[-1]) and p.rsplit("/", 1)[-1].rsplit(".", 1)[0] in stems
+                   for p in patterns if not p.startswith("debian/"))
+
+    return general[:1] + [s for s in stanzas if s is not general[0] and names_member(s)]
+
+
+def licence_of(stanzas):
+    """The SPDX expression of the covering stanzas (AND of each distinct licence line); NOASSERTION without one."""
+    lines = list(dict.fromkeys(s["License"][0] for s in stanzas if "License" in s))
+    if not lines:
+        return "NOASSERTION"
+    expressions = [spdx_expression(line) for line in lines]
+    if len(expressions) == 1:
+        return expressions[0]
+    return " AND ".join(f"({e})" if " OR " in e else e for e in expressions)
+
+
+def licence_ids(expression):
+    return set(re.findall(r"[A-Za-z0-9.+-]+", expression)) - {"AND", "OR", "WITH"}
+
+
+# --- Components -------------------------------------------------------------------------------------------------
+
+def library(path, package, members):
+    """The component of one linked archive from a Debian package, with what its notice needs: the package's
+    copyright paragraphs and the stanzas that cover the members taken."""
+    version, arch, maintainer = package_facts(package)
+    paragraphs, copyright_path = copyright_paragraphs(package)
+    stanzas = covering_stanzas(paragraphs, members) if paragraphs else []
+    name, ref, ar = os.path.basename(path), purl(package, version, arch, path), is_ar_archive(path)
+    component = {
+        "type": "library",
+        "bom-ref": ref,
+        "supplier": supplier_of(maintainer),
+        "name": name,
+        "version": version,
+        "hashes": file_hashes(path),
+        "licenses": [{"expression": licence_of(stanzas), "acknowledgement": "declared"}],
+        "purl": ref,
+        "properties": bsi_properties(name, True, ar, ar)
+        + [{"name": "qmt:debian-package", "value": package.split(":")[0]},
+           {"name": "qmt:members-linked", "value": str(len(members))}],
+    }
+    return {"component": component, "package": package.split(":")[0], "version": version,
+            "paragraphs": paragraphs, "stanzas": stanzas, "copyright": copyright_path}
+
+
+def library_components(map_path):
+    """The libraries of the link, sorted by name, and for each library's bom-ref those of the libraries that use it.
+    Every archive of the map is one, except the build's own (no package holds them and they lie in its folder);
+    an archive that is neither stops the bill, since what it is cannot be said."""
+    root, folder = build_root(map_path), os.path.dirname(os.path.abspath(map_path))
+    archives = linked_archives(map_path)
+    libraries = {}
+    for written, (members, _) in archives.items():
+        path = os.path.join(folder, written)
+        if not os.path.isfile(path):
+            raise Refusal(f"the archive {written} of the map {map_path} does not exist")
+        package = owning_package(path)
+        if package is not None:
+            libraries[written] = library(path, package, members)
+        elif not os.path.realpath(path).startswith(root + os.sep):
+            raise Refusal(f"the linked archive {os.path.realpath(path)} belongs to no installed Debian package")
+    ref = {written: entry["component"]["bom-ref"] for written, entry in libraries.items()}
+    uses = {ref[written]: sorted(ref[user] for user in archives[written][1] if user in ref) for written in ref}
+    return sorted(libraries.values(), key=lambda entry: entry["component"]["name"]), uses
+
+
+def supplier_of(maintainer):
+    """The Debian maintainer as a CycloneDX organisation: "Name <email>" -> name and contact email."""
+    match = re.fullmatch(r"\s*(.*?)\s*<([^>]+)>\s*", maintainer)
+    if not match:
+        return {"name": maintainer.strip()}
+    return {"name": match[1] or match[2], "contact": [{"email": match[2]}]}
+
+
+def payload_components(payload_dir, licences):
+    components = []
+    for name in PAYLOAD_FILES:
+        path = os.path.join(payload_dir, name)
+        if not os.path.isfile(path):
+            raise Refusal(f"payload file {path} does not exist")
+        kind = pe_type(path)
+        component = {"type": kind or "file", "bom-ref": f"payload/{name}", "name": name}
+        version = file_version(path)[0] if kind else None
+        if version:
+            component["version"] = version
+        component["hashes"] = file_hashes(path)
+        component["licenses"] = [{"expression": licences.get(name, DEFAULT_LICENCES.get(name, "NOASSERTION")),
+                                  "acknowledgement": "concluded"}]
+        component["properties"] = bsi_properties(name, kind is not None, False, False)
+        components.append(component)
+    return components
+
+
+def setup_component(setup, file_name):
+    """The setup as the bill's subject: named and versioned by its own version resource."""
+    if pe_type(setup) != "application":
+        raise Refusal(f"{setup} is not a Windows executable")
+    version, strings = file_version(setup)
+    if not version:
+        raise Refusal(f"{setup} has no version resource")
+    component = {
+        "type": "application",
+        "bom-ref": f"setup/{file_name}",
+        "supplier": {"name": SUPPLIER},
+        "name": strings.get("InternalName") or os.path.splitext(file_name)[0],
+        "version": version,
+        "description": strings.get("FileDescription", ""),
+        "hashes": file_hashes(setup),
+        "licenses": [{"expression": SETUP_LICENCE, "acknowledgement": "concluded"}],
+        "copyright": strings.get("LegalCopyright", ""),
+        # An archive: it carries the payload files; structured: its payload table describes them.
+        "properties": bsi_properties(file_name, True, True, True),
+    }
+    return {key: value for key, value in component.items() if value != ""}
+
+
+# --- The bill ---------------------------------------------------------------------------------------------------
+
+def source_date():
+    value = os.environ.get("SOURCE_DATE_EPOCH")
+    if value is None:
+        raise Refusal("SOURCE_DATE_EPOCH is not set: the bill's time is taken from it, never from the clock")
+    if not re.fullmatch(r"[0-9]+", value):
+        raise Refusal(f"SOURCE_DATE_EPOCH is not a number of seconds: {value}")
+    return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(int(value)))
+
+
+def make_bill(setup, libraries, uses, payload):
+    """The CycloneDX document. The setup contains every library and payload file; a library depends on the
+    libraries whose members its own linked members referenced. The payload files' own dependencies are not
+    examined, so they stand outside the graph (unknown)."""
+    setup_ref = setup["bom-ref"]
+    components = [library["component"] for library in libraries] + payload
+    refs = [component["bom-ref"] for component in components]
+    library_refs = [library["component"]["bom-ref"] for library in libraries]
+    dependencies = [{"ref": setup_ref, "dependsOn": refs}]
+    dependencies += [{"ref": ref, "dependsOn": [r for r, users in uses.items() if ref in users]}
+                     for ref in library_refs]
+    compositions = [{"aggregate": "complete", "dependencies": [setup_ref] + library_refs}]
+    if payload:
+        compositions.append({"aggregate": "unknown", "dependencies": [c["bom-ref"] for c in payload]})
+    return {
+        "$schema": "http://cyclonedx.org/schema/bom-1.6.schema.json",
+        "bomFormat": "CycloneDX",
+        "specVersion": "1.6",
+        "serialNumber": "",
+        "version": 1,
+        "metadata": {
+            "timestamp": source_date(),
+            "lifecycles": [{"phase": "build"}],
+            "tools": {"components": [{"type": "application", "name": "scripts/bill-of-materials.py"}]},
+            "component": setup,
+            "supplier": {"name": SUPPLIER},
+        },
+        "components": components,
+        "dependencies": dependencies,
+        "compositions": compositions,
+    }
+
+
+def serialise(bill):
+    """The bytes of the bill: the serial number is the UUID of the content without it; two-space indentation,
+    keys in the order written, one final newline."""
+    bill["serialNumber"] = ""
+    digest = json.dumps(bill, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+    bill["serialNumber"] = f"urn:uuid:{uuid.uuid5(SERIAL_NAMESPACE, digest)}"
+    return json.dumps(bill, indent=2, ensure_ascii=False) + "\n"
+
+
+# --- The notices ------------------------------------------------------------------------------------------------
+
+def licence_text(paragraphs, stanza, name):
+    """The text of one licence name: the stanza's own text, or the stand-alone License paragraph of that name."""
+    if stanza["License"][0] == name and any(line.strip() for line in stanza["License"][1]):
+        return stanza["License"][1]
+    for paragraph in paragraphs:
+        if "Files" not in paragraph and paragraph.get("License", ("", []))[0] == name:
+            return paragraph["License"][1]
+    return ["(the copyright file holds no text for this licence)"]
+
+
+def notice_section(library_group):
+    """The notice of one package: its copyright lines and licence texts as its copyright file states them."""
+    first = library_group[0]
+    names = ", ".join(library["component"]["name"] for library in library_group)
+    expression = first["component"]["licenses"][0]["expression"]
+    lines = ["=" * 100, f"{first['package']} {first['version']}: {names}", f"Licence: {expression}", ""]
+    if not first["stanzas"]:
+        lines += [f"The licence could not be determined from {first['copyright']} (not in the machine-readable "
+                  "format, or missing); the whole file follows.", ""]
+        try:
+            with open(first["copyright"], encoding="utf-8", errors="replace") as stream:
+                lines += stream.read().rstrip("\n").splitlines()
+        except OSError:
+            lines.append(f"({first['copyright']} is missing)")
+        return lines
+    for stanza in first["stanzas"]:
+        copyright_field = stanza.get("Copyright", ("", []))
+        lines += ["Copyright: " + copyright_field[0]] + ["           " + line for line in copyright_field[1]]
+    lines.append("")
+    shown = set()
+    for stanza in first["stanzas"]:
+        line = stanza.get("License", ("", []))[0]
+        for name in re.split(r"\s+(?:and|or)\s+", line, flags=re.IGNORECASE):
+            if name and name not in shown:
+                shown.add(name)
+                lines += [f"License: {name}"] + ["  " + text if text else "" for text in
+                                                 licence_text(first["paragraphs"], stanza, name)] + [""]
+    return lines
+
+
+def notices(setup, libraries):
+    """The notices text: a header, then one section per package whose licence asks for its notice."""
+    groups = {}
+    for library in libraries:
+        groups.setdefault(library["package"], []).append(library)
+    needed, free = [], []
+    for package in sorted(groups):
+        expression = groups[package][0]["component"]["licenses"][0]["expression"]
+        if expression != "NOASSERTION" and licence_ids(expression) <= NO_NOTICE:
+            free += [f"{library['component']['name']} ({expression})" for library in groups[package]]
+        else:
+            needed.append(groups[package])
+    lines = [f"Third-party notices of {setup['name']} {setup['version']}",
+             "",
+             "The setup contains code of the libraries below, linked statically. Each section holds the copyright",
+             "lines and licence texts from the copyright file of the Debian package the library came from.",
+             "Licences that do not ask for their notice in a binary: " + (", ".join(free) or "none") + ".",
+             "The payload files are listed with their own licences in the bill of materials (.cdx.json).",
+             ""]
+    for group in needed:
+        lines += notice_section(group)
+    return "\n".join(lines).rstrip("\n") + "\n"
+
+
+# --- Commands ---------------------------------------------------------------------------------------------------
+
+def payload_licences(pairs):
+    licences = {}
+    for pair in pairs:
+        name, _, expression = pair.partition("=")
+        if name not in PAYLOAD_FILES or not expression.strip() or "\n" in expression:
+            raise Refusal(f"--payload-license {pair}: give NAME=SPDX-EXPRESSION with NAME one of "
+                          + ", ".join(PAYLOAD_FILES))
+        if name in licences:
+            raise Refusal(f"--payload-license {name} is given twice")
+        licences[name] = expression.strip()
+    return licences
+
+
+def write_file(path, text):
+    """Writes beside the target under a temporary name and renames, so a failed run leaves no half file."""
+    partial = f"{path}.partial.{os.getpid()}"
+    try:
+        with open(partial, "w", encoding="utf-8", newline="\n") as stream:
+            stream.write(text)
+        os.replace(partial, path)
+    except OSError as error:
+        raise Refusal(f"cannot write {path}: {error.strerror}") from error
+    finally:
+        if os.path.exists(partial):
+            os.remove(partial)
+
+
+def write(options):
+    for what, path in (("setup", options.setup), ("link map", options.link_map)):
+        if not os.path.isfile(path):
+            raise Refusal(f"the {what} {path} does not exist")
+    licences = payload_licences(options.payload_license)
+    file_name = options.file_name or os.path.basename(options.setup)
+    setup = setup_component(options.setup, file_name)
+    libraries, uses = library_components(options.link_map)
+    payload = payload_components(options.payload_dir, licences)
+    bill = serialise(make_bill(setup, libraries, uses, payload))
+    text = notices(setup, libraries)
+    write_file(options.bom, bill)
+    write_file(options.notices, text)
+
+
+def load_bill(path):
+    try:
+        with open(path, encoding="utf-8") as stream:
+            bill = json.load(stream)
+    except (OSError, UnicodeDecodeError) as error:
+        raise Refusal(f"cannot read {path}: {getattr(error, 'strerror', None) or error}") from error
+    except json.JSONDecodeError as error:
+        raise Refusal(f"{path} is not a CycloneDX bill (not JSON: {error.msg})") from error
+    if not (isinstance(bill, dict) and bill.get("bomFormat") == "CycloneDX" and isinstance(bill.get("components"), list)
+            and isinstance(bill.get("metadata", {}).get("component"), dict)):
+        raise Refusal(f"{path} is not a CycloneDX bill with a subject and components")
+    return bill
+
+
+def identity(component):
+    """What must be equal for two bills to describe the same contents (licences are not: they are declared)."""
+    hashes = {h.get("alg"): h.get("content") for h in component.get("hashes", []) if isinstance(h, dict)}
+    return {"version": component.get("version"), "purl": component.get("purl"), "hashes": hashes}
+
+
+def first_difference(published, rebuilt):
+    """The first difference in components, in the published bill's order, as a phrase; None when there is none."""
+    subject_old, subject_new = published["metadata"]["component"], rebuilt["metadata"]["component"]
+    for field in ("name", "version"):
+        if subject_old.get(field) != subject_new.get(field):
+            return f"the setup's {field} is {subject_old.get(field)} in the published bill, {subject_new.get(field)} in the rebuild"
+    old = {c.get("name"): identity(c) for c in published["components"]}
+    new = {c.get("name"): identity(c) for c in rebuilt["components"]}
+    for name in list(old) + [n for n in new if n not in old]:
+        if name not in new:
+            return f"component {name} is only in the published bill"
+        if name not in old:
+            return f"component {name} is only in the rebuild's bill"
+        for field in ("version", "purl"):
+            if old[name][field] != new[name][field]:
+                return f"{name} has {field} {old[name][field]} in the published bill, {new[name][field]} in the rebuild"
+        if old[name]["hashes"] != new[name]["hashes"]:
+            alg = next(a for a in list(old[name]["hashes"]) + list(new[name]["hashes"])
+                       if old[name]["hashes"].get(a) != new[name]["hashes"].get(a))
+            return (f"{name}'s {alg} is {str(old[name]['hashes'].get(alg))[:16]}… in the published bill, "
+                    f"{str(new[name]['hashes'].get(alg))[:16]}… in the rebuild")
+    return None
+
+
+def compare(options):
+    published, rebuilt = load_bill(options.published), load_bill(options.rebuilt)
+    difference = first_difference(published, rebuilt)
+    if difference:
+        print(f"{PROGRAM}: DIFFERENT: {difference}")
+        return 1
+    count = len(published["components"])
+    setup_same = identity(published["metadata"]["component"]) == identity(rebuilt["metadata"]["component"])
+    setup_text = ("the setup's hashes are the same too" if setup_same else
+                  "the setup's own hashes differ (the published file was signed again, or is another file)")
+    print(f"{PROGRAM}: SAME: {count} components with the same names, versions and hashes; {setup_text}")
+    return 0
+
+
+def arguments(argv):
+    parser = argparse.ArgumentParser(prog="bill-of-materials.py", description=__doc__.split("\n\n")[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+    writer = commands.add_parser("write", help="write the bill and the notices of a setup")
+    writer.add_argument("--setup", required=True, help="the (signed) setup executable")
+    writer.add_argument("--link-map", required=True, help="the linker's map of the setup (<build>/src/Quillmart-Setup.map)")
+    writer.add_argument("--payload-dir", required=True, help="folder with WebView2Loader.dll and Quillmart.exe")
+    writer.add_argument("--payload-license", action="append", default=[], metavar="NAME=SPDX-EXPRESSION",
+                        help="licence of a payload file (default: LicenseRef-Proprietary for Quillmart.exe, "
+                             "NOASSERTION otherwise)")
+    writer.add_argument("--file-name", help="the setup's published file name (default: the name of --setup)")
+    writer.add_argument("--bom", required=True, help="where to write the CycloneDX JSON bill")
+    writer.add_argument("--notices", required=True, help="where to write the third-party notices")
+    comparer = commands.add_parser("compare", help="compare a published bill with a rebuild's")
+    comparer.add_argument("published")
+    comparer.add_argument("rebuilt")
+    return parser.parse_args(argv)
+
+
+def main(argv):
+    options = arguments(argv)
+    try:
+        if options.command == "write":
+            write(options)
+            return 0
+        return compare(options)
+    except Refusal as refusal:
+        print(f"{PROGRAM}: {refusal}", file=sys.stderr if options.command == "write" else sys.stdout)
+        return 1 if options.command == "write" else 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
