@@ -167,11 +167,11 @@ cross_check() {
     other=$((25 - v))
     [ -s "$work/cross-$other.tar" ] || continue
     echo "test-fresh: Debian $v: checking Debian $other's release (log $logs/debian-$v-verifies-$other.log)"
-    # The verifier is root with a clone of its own; the other release's base system comes as the cache.
+    # The verifier is root with a clone of its own; both base systems come as its cache.
     fresh_run "$work/debian-$v" /bin/sh -c "mkdir -p /root/cross-$other && tar -C /root/cross-$other -xf -" \
       <"$work/cross-$other.tar"
     fresh_run "$work/debian-$v" /bin/sh -c "mkdir -p -m 755 /var/cache/quillmart-fresh &&
-      tar -C /var/cache/quillmart-fresh -xf -" < <(tar -C "$cache" -cf - "debian-$other.tar")
+      tar -C /var/cache/quillmart-fresh -xf -" < <(tar -C "$cache" -cf - debian-12.tar debian-13.tar)
     if fresh_run "$work/debian-$v" /bin/bash -c "git clone -q /tmp/quillmart.bundle /root/verifier &&
         cd /root/verifier && bash tests/release/fresh-rebuild.sh verify /root/cross-$other" \
         </dev/null >"$logs/debian-$v-verifies-$other.log" 2>&1; then
