@@ -13,7 +13,9 @@
 #
 #   bash scripts/verify-release.sh [options] [--] SETUP BUILDINFO      (--help lists the options)
 set -euo pipefail
-script_name=verify-release die_status=2 die_prefix="verify-release: COULD NOT CHECK: " die_fd=1
+# The verdict goes to standard output, kept on fd 9 so that a refusal inside $(...) still reaches it.
+exec 9>&1
+script_name=verify-release die_status=2 die_prefix="verify-release: COULD NOT CHECK: " die_fd=9
 root=$(cd -- "$(dirname -- "$0")/.." && pwd -P)
 . "$root/scripts/release-common.sh"
 . "$root/scripts/fresh-system.sh"
@@ -330,7 +332,8 @@ where_different() {
       [[ $index =~ ^[0-9]+$ ]] || continue
       if ((offset >= 16#$start && offset < 16#$start + 16#$size)); then section=$name; break; fi
     done < <(x86_64-w64-mingw32-objdump -h "$rebuilt" 2>/dev/null)
-    echo "at offset $offset (0x$(printf '%x' "$offset")), ${section:+in section $section}${section:-outside every section (headers or appended data)}"
+    if [ -n "$section" ]; then section="in section $section"; else section="outside every section (headers or appended data)"; fi
+    echo "at offset $offset (0x$(printf '%x' "$offset")), $section"
   elif [ "$(file_size "$stripped")" != "$(file_size "$rebuilt")" ]; then
     echo "in length ($(file_size "$stripped") bytes without the signature, the rebuild $(file_size "$rebuilt"))"
   else

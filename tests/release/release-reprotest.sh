@@ -15,6 +15,13 @@ copy_sources "$source_dir" "$scratch/src"
 mkdir -p "$scratch/src/empty"
 command -v reprotest >/dev/null || { echo "FAIL: reprotest is missing (scripts/install-deps.sh installs it)"; exit 1; }
 
+# reprotest calls "sudo -h localhost", which sudo 1.9.13 and newer refuse; a shim before it on PATH drops "-h".
+mkdir -p "$scratch/bin"
+# shellcheck disable=SC2016 # the shim expands its own arguments
+printf '#!/bin/sh\n[ "$1" = -h ] && [ "$2" = localhost ] && shift 2\nexec /usr/bin/sudo "$@"\n' >"$scratch/bin/sudo"
+chmod +x "$scratch/bin/sudo"
+export PATH="$scratch/bin:$PATH"
+
 variations=-all,+build_path,+timezone,+locales,+umask,+home,+num_cpus,+exec_path,+environment
 variations+=,+user_group,user_group.available+=nobody:nogroup
 variations+=,environment.variables+=CXXFLAGS=-march=haswell,environment.variables+=CFLAGS=-O0
@@ -24,8 +31,5 @@ build='SOURCE_DATE_EPOCH=1700000000 bash scripts/release.sh --demo --unsigned --
 status=$?
 tail -n 20 "$scratch/reprotest.log"
 [ "$status" = 0 ] || fail "reprotest found a difference or could not build (status $status); its log: $scratch/reprotest.log"
-grep -q "Reproducible, even when varying as much as reprotest knows how to" "$scratch/reprotest.log" ||
-  grep -qi "reproducible" "$scratch/reprotest.log" || fail "reprotest did not say reproducible"
-ls "$scratch/artifacts"/*/out/Quillmart-Setup.exe.buildinfo >/dev/null 2>&1 ||
-  ls -R "$scratch/artifacts" | head -n 20
+grep -q "^Reproduction successful" "$scratch/reprotest.log" || fail "reprotest did not report a successful reproduction"
 finish "reprotest: the release is the same under every variation"

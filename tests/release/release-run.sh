@@ -27,11 +27,15 @@ src=$scratch/src
 # would each break the build, so the run proves that only the commit is built.
 spy=$scratch/spy
 mkdir -p "$spy/bin" "$scratch/tmp"
+# A password of this run only, so that no file of the tree can hold it by chance.
+secret=spy-$(od -An -tx8 -N8 /dev/urandom | tr -d ' \n')
+SPY_SECRET=$secret openssl pkcs12 -export -in "$keys/signer.pem" -inkey "$keys/signer.key" -certfile "$keys/int.pem" \
+  -out "$spy/signer.p12" -passout env:SPY_SECRET || fail "cannot make the PKCS#12 file"
 mv "$src/scripts/release-build.sh" "$src/scripts/release-build-real.sh"
 cat >"$src/scripts/release-build.sh" <<EOF_SPY
 #!/bin/bash
 env >"$spy/build-env"
-grep -rlF -- "$password" /dev/shm /tmp "$scratch/tmp" >"$spy/secret-files" 2>/dev/null
+grep -rlF -- "$secret" /dev/shm /tmp "$scratch/tmp" >"$spy/secret-files" 2>/dev/null
 exec bash "\$(dirname "\$0")/release-build-real.sh" "\$@"
 EOF_SPY
 printf '#!/bin/sh\nenv >"%s/caller-cmake"\nexec /usr/bin/cmake "$@"\n' "$spy" >"$spy/bin/cmake"
@@ -43,13 +47,13 @@ echo '#error an untracked file was built' >"$src/src/zlib.h"
 
 mkdir -p "$scratch/empty"
 out=$scratch/out/Quillmart-Setup.exe
-PATH="$spy/bin:$PATH" TMPDIR=$scratch/tmp QMT_SIGN_PASSWORD=$password CXXFLAGS=-march=haswell \
+PATH="$spy/bin:$PATH" TMPDIR=$scratch/tmp QMT_SIGN_PASSWORD=$secret CXXFLAGS=-march=haswell \
   SOURCE_DATE_EPOCH=$(date +%s) bash "$src/scripts/release.sh" --demo --payload "$scratch/empty" --allow-dirty \
-  --pkcs12 "$keys/signer.p12" --ca "$keys/root.pem" --work "$scratch/work" --out "$out" \
+  --pkcs12 "$spy/signer.p12" --ca "$keys/root.pem" --work "$scratch/work" --out "$out" \
   >"$scratch/report.txt" 2>&1 || { cat "$scratch/report.txt"; echo "FAIL: the release run failed"; exit 1; }
 cat "$scratch/report.txt" "$out.buildinfo"
 [ -s "$spy/build-env" ] || fail "the commit's own build recipe did not run"
-! grep -qF -- "$password" "$spy/build-env" || fail "the build's environment holds the signing password"
+! grep -qF -- "$secret" "$spy/build-env" || fail "the build's environment holds the signing password"
 [ ! -s "$spy/secret-files" ] || fail "the build can read the password in: $(cat "$spy/secret-files")"
 ! grep -q '^CXXFLAGS=' "$spy/build-env" || fail "the caller's CXXFLAGS reached the build"
 [ ! -e "$spy/caller-cmake" ] || fail "the build ran a cmake from the caller's PATH"
