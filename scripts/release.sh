@@ -45,6 +45,9 @@ Signature
 
 Output
   --out FILE             the signed setup (default: build/release/Quillmart-Setup.exe)
+  --payload-license NAME=EXPR
+                         the licence (an SPDX expression) of payload file NAME in the bill of materials
+                         (repeatable; default LicenseRef-Proprietary for Quillmart.exe, NOASSERTION otherwise)
   --work DIR             build folder (default: build/release-work); a new or empty folder, or one this command
                          made before (it holds .quillmart-release-work), which is then emptied
   --setup FILE           sign and check this already built, unsigned setup instead of building one;
@@ -67,11 +70,11 @@ option_table=(
   "--help help -" "--demo flag demo" "--unsigned flag unsigned" "--allow-dirty flag allow_dirty"
   "--payload value payload" "--pkcs12 value pkcs12" "--cert value cert" "--key value key"
   "--pkcs11-module value module" "--pkcs11-key value token_key" "--password-file value password_file"
-  "--timestamp value timestamp" "--ca value ca" "--crl list crls" "--out value out" "--work value work"
+  "--timestamp value timestamp" "--ca value ca" "--crl list crls" "--payload-license list payload_licenses" "--out value out" "--work value work"
   "--setup value setup"
 )
 payload=$root/payload demo=0 pkcs12="" cert="" key="" module="" token_key="" unsigned=0 password_file=""
-timestamp="" ca="" crls=() out=$root/build/release/Quillmart-Setup.exe work=$root/build/release-work setup=""
+timestamp="" ca="" crls=() payload_licenses=() out=$root/build/release/Quillmart-Setup.exe work=$root/build/release-work setup=""
 allow_dirty=0
 
 # read_options ARG...: the options, every path made absolute and canonical (a path beginning with "-" is then no
@@ -130,7 +133,7 @@ take_secret() {
 # check_paths: nothing the run writes or empties may be an input or hold one, compared as canonical paths.
 check_paths() {
   local file
-  for file in "$out" "$out.buildinfo"; do
+  for file in "$out" "$out.buildinfo" "$out.cdx.json" "$out.notices.txt"; do
     if [ -L "$file" ] || { [ -e "$file" ] && [ ! -f "$file" ]; }; then
       die "--out: $file exists and is not a regular file"
     fi
@@ -149,7 +152,7 @@ check_paths() {
   for input in "$setup" "$payload/WebView2Loader.dll" "$payload/Quillmart.exe" "$pkcs12" "$cert" "$key" \
     "$password_file" "$ca" "$module" ${crls[@]+"${crls[@]}"}; do
     [ -n "$input" ] || continue
-    for file in "$out" "$out.buildinfo"; do
+    for file in "$out" "$out.buildinfo" "$out.cdx.json" "$out.notices.txt"; do
       if [ "$(canonical "$input")" = "$file" ] || { [ -e "$file" ] && [ "$file" -ef "$input" ]; }; then
         die "--out $out would overwrite the input $input"
       fi
@@ -357,9 +360,27 @@ record_release() {
 }
 
 # publish: the two results take their names only now, so a failure before leaves the earlier ones untouched.
+# write_bill: the bill of materials (CycloneDX) and third-party notices of the signed setup, from the link map of
+# its build; a setup built elsewhere (--setup) has no map here, so it gets none.
+write_bill() {
+  bill=""
+  [ -z "$setup" ] || return 0
+  local licence licences=()
+  for licence in ${payload_licenses[@]+"${payload_licenses[@]}"}; do licences+=(--payload-license "$licence"); done
+  SOURCE_DATE_EPOCH=$signing_time python3 "$root/scripts/bill-of-materials.py" write --setup "$partial" \
+    --link-map "$work/build/src/Quillmart-Setup.map" --payload-dir "$inputs" ${licences[@]+"${licences[@]}"} \
+    --file-name "$(basename -- "$out")" --bom "$partial_bom" --notices "$partial_notices" >"$private/bill.log" 2>&1 ||
+    die "the bill of materials cannot be made: $(tail -n 1 "$private/bill.log")"
+  bill=1
+}
+
 publish() {
   mv -f -- "$partial" "$out"
   mv -f -- "$partial_info" "$out.buildinfo"
+  if [ -n "$bill" ]; then
+    mv -f -- "$partial_bom" "$out.cdx.json"
+    mv -f -- "$partial_notices" "$out.notices.txt"
+  fi
 }
 
 report_release() {
@@ -405,6 +426,11 @@ report_release() {
   echo "release check   $(tail -n 1 <<<"$report")"
   echo "output          $out"
   echo "provenance      $out.buildinfo"
+  if [ -n "$bill" ]; then
+    echo "bill            $out.cdx.json (CycloneDX 1.6), notices $out.notices.txt"
+  else
+    echo "bill            none (--setup: no link map of the build here)"
+  fi
   echo "time            $elapsed s"
 }
 
@@ -419,13 +445,16 @@ main() {
   private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-release.XXXXXX")
   partial=$(dirname -- "$out")/.$(basename -- "$out").partial.$$
   partial_info=$(dirname -- "$out")/.$(basename -- "$out").buildinfo.partial.$$
-  trap 'rm -rf -- "$private" "$partial" "$partial_info"' EXIT
+  partial_bom=$(dirname -- "$out")/.$(basename -- "$out").cdx.json.partial.$$
+  partial_notices=$(dirname -- "$out")/.$(basename -- "$out").notices.txt.partial.$$
+  trap 'rm -rf -- "$private" "$partial" "$partial_info" "$partial_bom" "$partial_notices"' EXIT
   check_key
   build_setup
   sign_setup
   verify_signature
   check_streams
   record_release
+  write_bill
   publish
   report_release
 }

@@ -77,6 +77,12 @@ for line in "Format: 2" "Source-Commit: $commit" "Build-Architecture: $(dpkg --p
   grep -qxF -- "$line" "$out.buildinfo" || fail "the .buildinfo lacks '$line'"
 done
 osslsigncode verify "${offline[@]}" -CAfile "$keys/root.pem" -in "$out" >/dev/null 2>&1 || fail "the output does not verify"
+# The bill of materials and notices beside it: valid CycloneDX 1.6, naming the signed setup by its hash.
+python3 "$here/cyclonedx/validate.py" "$out.cdx.json" >/dev/null || fail "the release's bill does not pass the schema"
+grep -q "\"$(sha "$out")\"" "$out.cdx.json" || fail "the bill does not hold the signed setup's SHA-256"
+[ -s "$out.notices.txt" ] || fail "the release wrote no notices"
+grep -qxF "bill            $out.cdx.json (CycloneDX 1.6), notices $out.notices.txt" "$scratch/report.txt" ||
+  fail "the report does not name the bill"
 
 # Installed and started under Wine like a download: the signature must not have moved or hidden the streams.
 target=$scratch/LocalAppData/Programs/Quillmart
