@@ -3,15 +3,16 @@
 
   bill-of-materials.py write --setup EXE --link-map MAP --payload-dir DIR [--payload-license NAME=EXPR]...
                              [--file-name NAME] --bom OUT.cdx.json --notices OUT.notices.txt
-  bill-of-materials.py compare PUBLISHED.cdx.json REBUILT.cdx.json
+  bill-of-materials.py compare [--setup EXE] PUBLISHED.cdx.json REBUILT.cdx.json
 
 write lists the setup, every static library the link took a member from (read from the linker's map, each mapped
 to the Debian package that installed it) and the two payload files. Its time is SOURCE_DATE_EPOCH, its serial
 number is derived from its content: the same inputs give the same bytes. It exits 0, or 1 with one line naming
 the cause.
 compare prints one line: 0 when both bills list the same components with the same versions and hashes (a
-difference in the setup's own hashes alone, as after signing it again, is said but accepted), 1 naming the first
-difference, 2 when a file cannot be read or is not a bill.
+difference in the setup's own hashes alone, as after signing it again, is said but accepted; with --setup the
+published bill's setup hashes must be those of EXE), 1 naming the first difference, 2 when a file cannot be read or
+is not a bill.
 Standard library only; runs with Debian's python3.
 """
 import argparse
@@ -631,9 +632,21 @@ def compare(options):
         print(f"{PROGRAM}: DIFFERENT: {difference}")
         return 1
     count = len(published["components"])
-    setup_same = identity(published["metadata"]["component"]) == identity(rebuilt["metadata"]["component"])
-    setup_text = ("the setup's hashes are the same too" if setup_same else
-                  "the setup's own hashes differ (the published file was signed again, or is another file)")
+    listed = identity(published["metadata"]["component"])["hashes"]
+    if options.setup:
+        # The bill published beside a setup must describe that very file, signature included.
+        try:
+            own = {h["alg"]: h["content"] for h in file_hashes(options.setup)}
+        except OSError as error:
+            raise Refusal(f"cannot read {options.setup}: {error.strerror}") from error
+        if listed != own:
+            print(f"{PROGRAM}: DIFFERENT: the published bill's setup hashes are not those of {options.setup}")
+            return 1
+        setup_text = f"the setup's hashes are those of {os.path.basename(options.setup)}"
+    elif listed == identity(rebuilt["metadata"]["component"])["hashes"]:
+        setup_text = "the setup's hashes are the same too"
+    else:
+        setup_text = "the setup's own hashes differ (the published file was signed again, or is another file)"
     print(f"{PROGRAM}: SAME: {count} components with the same names, versions and hashes; {setup_text}")
     return 0
 
@@ -652,6 +665,7 @@ def arguments(argv):
     writer.add_argument("--bom", required=True, help="where to write the CycloneDX JSON bill")
     writer.add_argument("--notices", required=True, help="where to write the third-party notices")
     comparer = commands.add_parser("compare", help="compare a published bill with a rebuild's")
+    comparer.add_argument("--setup", help="the published setup, whose hashes the published bill must list")
     comparer.add_argument("published")
     comparer.add_argument("rebuilt")
     return parser.parse_args(argv)

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks a published Quillmart-Setup.exe against the source it was built from, as anyone with the payload files
 # can, and gives one of three verdicts:
-#   0  the vendor's release: the bytes without the signature are what the recorded commit builds, and the signature
-#      is valid and made by the expected signer
+#   0  the vendor's release: the bytes without the signature are what the recorded commit builds, the signature
+#      is valid and made by the expected signer, and a bill of materials published beside it is the rebuild's
 #   1  not the vendor's release: other bytes (the offset and section of the first difference), another payload, no
-#      signature, another signer, or a signature that does not verify
+#      signature, another signer, a signature that does not verify, or a bill of materials that lists other
+#      components than the rebuild's
 #   2  could not check: a tool missing, the commit not in this repository, the recorded toolchain not to be had, a
 #      rebuild that failed (the cause is named)
 # The rebuild runs the recorded commit's own build recipe, in a fixed environment, with the recorded toolchain:
@@ -36,6 +37,9 @@ Usage: bash scripts/verify-release.sh [options] [--] SETUP BUILDINFO
                          is expected, which proves less (the .buildinfo is not signed): the verdict says so
   --ca FILE              root certificate(s) the signature must chain to, besides the system's
   --crl FILE             check revocation against this CRL (PEM or DER; repeatable); otherwise not checked
+  --bom FILE             the bill of materials published with the setup (default: SETUP.cdx.json when it exists):
+                         it must list the setup's own hashes and the same components, versions and hashes as the
+                         bill made from the rebuild
   --allow-unsigned       compare an unsigned setup's bytes anyway (the verdict still says: not the vendor's)
   --allow-other-signer   compare the bytes of a setup signed by someone else anyway (the same)
   --fresh                rebuild in a fresh system of the recorded Debian release even when this one has the
@@ -58,10 +62,10 @@ END
 option_table=(
   "--help help -" "--payload value payload" "--signer-sha256 value pinned_signer" "--ca value ca"
   "--crl list crls" "--allow-unsigned flag allow_unsigned" "--allow-other-signer flag allow_other_signer"
-  "--fresh flag fresh" "--mirror list mirrors" "--mirror-key value mirror_key" "--work value work"
+  "--fresh flag fresh" "--mirror list mirrors" "--mirror-key value mirror_key" "--work value work" "--bom value bom"
 )
 payload=$root/payload pinned_signer="" ca="" crls=() allow_unsigned=0 allow_other_signer=0 fresh=0 mirrors=()
-mirror_key="" work=$root/build/verify-work
+mirror_key="" work=$root/build/verify-work bom="" demo_payload=0
 
 # Verdicts, each one line on standard output. A refusal (die) is the could-not-check verdict.
 not_vendors() {
@@ -78,18 +82,20 @@ read_options() {
   [ ${#positional[@]} -eq 2 ] || die "give the published setup and its .buildinfo (see --help)"
   setup=$(canonical "${positional[0]}") info=$(canonical "${positional[1]}")
   payload=$(canonical "$payload") work=$(canonical "$work")
+  if [ -z "$bom" ] && [ -f "$setup.cdx.json" ]; then bom=$setup.cdx.json; fi
+  [ -z "$bom" ] || bom=$(canonical "$bom")
   [ -z "$ca" ] || ca=$(canonical "$ca")
   [ -z "$mirror_key" ] || mirror_key=$(canonical "$mirror_key")
   local i file
   for i in "${!crls[@]}"; do crls[i]=$(canonical "${crls[i]}"); done
-  for file in "$setup" "$info" "$ca" "$mirror_key"; do
+  for file in "$setup" "$info" "$ca" "$mirror_key" "$bom"; do
     [ -z "$file" ] || { [ -f "$file" ] && [ -r "$file" ]; } || die "$file is not a readable file"
   done
   if [ -n "$pinned_signer" ]; then
     pinned_signer=$(tr -d ': ' <<<"$pinned_signer" | tr 'A-F' 'a-f')
     [[ $pinned_signer =~ ^[0-9a-f]{64}$ ]] || die "--signer-sha256 takes the certificate's SHA-256 (64 hex digits)"
   fi
-  for file in "$setup" "$info" "$payload" ${crls[@]+"${crls[@]}"}; do
+  for file in "$setup" "$info" "$payload" "$bom" ${crls[@]+"${crls[@]}"}; do
     lies_in "$file" "$work" && die "the input $file lies in --work $work, which this command empties"
   done
   lies_in "$root" "$work" && die "--work $work holds the sources; give a folder of its own"
@@ -142,7 +148,7 @@ check_payload() {
     done
   elif [ "$present" = 0 ] && [ "$(buildinfo_field "$info" Payload)" = "demo stand-ins" ]; then
     mkdir "$private/empty"
-    payload=$private/empty
+    payload=$private/empty demo_payload=1
   else
     die "$payload must hold both WebView2Loader.dll and Quillmart.exe of the release (give them with --payload)"
   fi
@@ -216,7 +222,8 @@ rebuild() {
   key=$(printf '%s\n' "$commit" "$place" "$recorded_epoch" "${mirrors[*]+${mirrors[*]}}" \
     "$(grep '^Payload' "$info")" "$(cat "$private/recorded-packages")" | sha256sum | cut -d' ' -f1)
   rebuilt=$work/build/src/Quillmart-Setup.exe
-  if [ -f "$work/$work_marker" ] && [ "$(cat "$work/stamp" 2>/dev/null)" = "$key" ] && [ -f "$rebuilt" ]; then
+  if [ -f "$work/$work_marker" ] && [ "$(cat "$work/stamp" 2>/dev/null)" = "$key" ] && [ -f "$rebuilt" ] &&
+    [ -f "$work/bill.log" ]; then
     rebuild_text="rebuilt $place, earlier, in $work"
     return 0
   fi
@@ -226,6 +233,7 @@ rebuild() {
     echo "verify-release: rebuilding commit $commit here (log: $work/build.log)" >&2
     build_commit "$work/src" "$work/build" "$payload" "$recorded_epoch" "$work/build.log" ||
       die "the rebuild of commit $commit failed; its log: $work/build.log"
+    rebuilt_bill_here
   else
     [ -z "$differences" ] ||
       echo "verify-release: this system's toolchain is not the recorded one ($(wc -l <<<"$differences") packages):" \
@@ -234,6 +242,17 @@ rebuild() {
   fi
   echo "$key" >"$work/stamp"
   rebuild_text="rebuilt $place, in $work"
+}
+
+# rebuilt_bill_here: the bill of materials of a rebuild made on this system, read from its link map with this
+# system's package database; a rebuild that cannot have one leaves the cause in bill.log.
+rebuilt_bill_here() {
+  local inputs=$payload
+  [ "$demo_payload" = 0 ] || inputs=$work/build/payload/demo
+  if ! command -v python3 >/dev/null; then echo "python3 is missing" >"$work/bill.log"; return 0; fi
+  SOURCE_DATE_EPOCH=$recorded_epoch python3 "$root/scripts/bill-of-materials.py" write --setup "$rebuilt" \
+    --link-map "$work/build/src/Quillmart-Setup.map" --payload-dir "$inputs" --bom "$work/build/src/rebuilt.cdx.json" \
+    --notices "$work/build/src/rebuilt.notices.txt" >"$work/bill.log" 2>&1 || true
 }
 
 # apt_sources KEYRING: the archive lines for the recorded release, with every --mirror that carries one
@@ -278,7 +297,7 @@ check_availability() {
 }
 
 # rebuild_fresh: a fresh system of the recorded release, exactly the recorded package versions installed, the
-# commit's recipe run inside; the rebuilt setup and its link map are copied out.
+# commit's recipe run inside; the rebuilt setup, its link map and its bill of materials are copied out.
 rebuild_fresh() {
   check_availability
   [ "$(id -u)" = 0 ] || die "the rebuild needs a fresh Debian $recorded_version system, which needs root: run as root (or with sudo)"
@@ -309,12 +328,27 @@ rebuild_fresh() {
   fresh_run "$system" /usr/bin/env -i "${build_environment[@]}" SOURCE_DATE_EPOCH="$recorded_epoch" \
     /bin/bash -c 'umask 022 && exec /bin/bash /build/src/scripts/release-build.sh /build/src /build/out /build/payload' \
     </dev/null >"$work/build.log" 2>&1 || die "the rebuild of commit $commit in the fresh system failed; its log: $work/build.log"
+  rebuilt_bill_fresh "$system"
   mkdir -p "$work/build/src"
   # shellcheck disable=SC2016 # the fresh system's shell expands it
-  fresh_run "$system" /bin/sh -c 'cd /build/out/src && tar -cf - Quillmart-Setup.exe $(ls Quillmart-Setup.map 2>/dev/null)' \
+  fresh_run "$system" /bin/sh -c 'cd /build/out/src && tar -cf - Quillmart-Setup.exe $(ls Quillmart-Setup.map rebuilt.cdx.json 2>/dev/null)' \
     </dev/null | tar -C "$work/build/src" -xf - || die "cannot copy the rebuilt setup out of the fresh system"
   fresh_remove "$system" || die "the fresh system in $system could not be removed"
   trap 'rm -rf -- "$private"' EXIT
+}
+
+# rebuilt_bill_fresh SYSTEM: the rebuild's bill of materials made inside the fresh system, where the package
+# database knows the toolchain's files. python3 is installed after the build, so the build saw only the record's
+# packages; it depends on none of the libraries the bill lists.
+rebuilt_bill_fresh() {
+  local inputs=/build/payload
+  [ "$demo_payload" = 0 ] || inputs=/build/out/payload/demo
+  tar -C "$root/scripts" -cf - bill-of-materials.py | fresh_run "$1" /bin/sh -c 'tar -C /build -xf -' || true
+  fresh_run "$1" /bin/sh -c "DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends python3 \
+    >/build/python.log 2>&1 || { tail -n 1 /build/python.log; exit 1; }; cd /build/out/src &&
+    SOURCE_DATE_EPOCH=$recorded_epoch python3 /build/bill-of-materials.py write --setup Quillmart-Setup.exe \
+    --link-map Quillmart-Setup.map --payload-dir $inputs --bom rebuilt.cdx.json --notices rebuilt.notices.txt" \
+    </dev/null >"$work/bill.log" 2>&1 || true
 }
 
 # --- The verdict -----------------------------------------------------------------------------------------------------
@@ -349,12 +383,32 @@ diffoscope_report() {
   [ ! -s "$file" ] || echo "; diffoscope's report: $file"
 }
 
+# compare_bill SAME: the published bill of materials against the one made from the rebuild: the same components,
+# versions and hashes, and the setup's own hashes; sets bill_text, or gives the not-the-vendor's verdict.
+compare_bill() {
+  local rebuilt_bill=$work/build/src/rebuilt.cdx.json said rc=0
+  if [ -z "$bom" ]; then
+    bill_text="; no bill of materials beside it (give one with --bom)"
+    return 0
+  fi
+  command -v python3 >/dev/null || die "python3 is missing, which compares the bill of materials $bom"
+  [ -f "$rebuilt_bill" ] ||
+    die "the rebuild has no bill of materials to compare $bom with: $(tail -n 1 "$work/bill.log" 2>/dev/null || echo "no cause recorded")"
+  said=$(python3 "$root/scripts/bill-of-materials.py" compare --setup "$setup" "$bom" "$rebuilt_bill") || rc=$?
+  case $rc in
+    0) bill_text="; bill of materials $bom: ${said#*SAME: }" ;;
+    1) not_vendors "the bill of materials $bom is not the rebuild's: ${said#*DIFFERENT: }; $1" ;;
+    *) die "the bill of materials cannot be compared: ${said#bill-of-materials: }" ;;
+  esac
+}
+
 verdict() {
   if cmp -s "$private/stripped.exe" "$rebuilt"; then
     local same="the same bytes as commit $commit (signature removed; $rebuild_text)"
     [ -z "$unaccepted" ] || not_vendors "$unaccepted; $same"
     [ -z "${signature_broken:-}" ] || not_vendors "$signature_broken; $same"
-    vendors "$same; $signer_text"
+    compare_bill "$same"
+    vendors "$same; $signer_text$bill_text"
   fi
   local text
   text="$setup without its signature differs from commit $commit's rebuild $(where_different)"

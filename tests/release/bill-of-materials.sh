@@ -141,22 +141,26 @@ edit hash.json "[h.update(content='0' * 128) for c in b['components'] if c['name
 edit invalid.json "b['components'][0]['licenses'] = [{'license': {'id': 'Not-An-SPDX-Id'}}]"
 ! /usr/bin/python3 "$validate" "$scratch/invalid.json" >/dev/null || fail "the schema check accepts an unknown licence id"
 components=$(($(echo "$libraries" | wc -l) + 2))
-# rebuilt bill | exit status | a part of the verdict
-while IFS='|' read -r rebuilt status expected; do
+# options | rebuilt bill | exit status | a part of the verdict
+while IFS='|' read -r options rebuilt status expected; do
   rc=0
-  /usr/bin/python3 "$tool" compare "$scratch/setup.cdx.json" "$rebuilt" >"$scratch/verdict.txt" 2>&1 || rc=$?
+  read -ra extra <<<"$options"
+  /usr/bin/python3 "$tool" compare ${extra[@]+"${extra[@]}"} "$scratch/setup.cdx.json" "$rebuilt" \
+    >"$scratch/verdict.txt" 2>&1 || rc=$?
   if ! { [ "$rc" = "$status" ] && [ "$(wc -l <"$scratch/verdict.txt")" = 1 ] &&
     grep -qF "$expected" "$scratch/verdict.txt"; }; then
     fail "compare with $rebuilt: exit $rc, '$(cat "$scratch/verdict.txt")' instead of $status, '$expected'"
   fi
 done <<EOF
-$scratch/again.cdx.json|0|SAME: $components components with the same names, versions and hashes; the setup's hashes are the same too
-$scratch/resigned.json|0|SAME: $components components with the same names, versions and hashes; the setup's own hashes differ
-$scratch/version.json|1|DIFFERENT: libz.a has version
-$scratch/hash.json|1|DIFFERENT: Quillmart.exe's SHA-512 is
-$scratch/planted.cdx.json|1|DIFFERENT:
-$scratch/setup.notices.txt|2|is not a CycloneDX bill
-$scratch/missing.json|2|cannot read $scratch/missing.json
+|$scratch/again.cdx.json|0|SAME: $components components with the same names, versions and hashes; the setup's hashes are the same too
+|$scratch/resigned.json|0|SAME: $components components with the same names, versions and hashes; the setup's own hashes differ
+--setup $setup|$scratch/resigned.json|0|SAME: $components components with the same names, versions and hashes; the setup's hashes are those of $(basename "$setup")
+--setup $map|$scratch/again.cdx.json|1|DIFFERENT: the published bill's setup hashes are not those of $map
+|$scratch/version.json|1|DIFFERENT: libz.a has version
+|$scratch/hash.json|1|DIFFERENT: Quillmart.exe's SHA-512 is
+|$scratch/planted.cdx.json|1|DIFFERENT:
+|$scratch/setup.notices.txt|2|is not a CycloneDX bill
+|$scratch/missing.json|2|cannot read $scratch/missing.json
 EOF
 rc=0
 /usr/bin/python3 "$tool" compare "$scratch/plain.cdx.json" "$scratch/planted.cdx.json" >"$scratch/verdict.txt" || rc=$?

@@ -4,7 +4,7 @@
 #   fresh-rebuild.sh release DIR     a signed release of the demo payload into DIR, with a throwaway CA (DIR/keys)
 #                                    and the signer certificate's SHA-256 in DIR/signer.sha256
 #   fresh-rebuild.sh verify DIR      (root) DIR's release, made on the other Debian release, is the vendor's: rebuilt
-#                                    in a fresh system of its release, the signer pinned
+#                                    in a fresh system of its release, the signer pinned, its bill the rebuild's
 #   fresh-rebuild.sh toolchain DIR   (root) DIR's release made on this system, its .buildinfo recording a version of
 #                                    make that no archive has: could not check, naming it; the same version from a
 #                                    local signed mirror given with --mirror: the vendor's release again
@@ -68,6 +68,8 @@ case $command in
     release=$(sed -n 's/^Debian-Release: .*(\(.*\))$/\1/p' "$info")
     verify_row cross 0 "the same bytes as commit $(sed -n 's/^Source-Commit: //p' "$info") (signature removed; rebuilt in a fresh Debian" "$info"
     grep -qF "pinned with --signer-sha256" /root/cross.txt || fail "the verdict does not say the signer was pinned"
+    # The bill published beside it was compared with the one made inside the fresh system, from that system's packages.
+    grep -qF "; bill of materials $setup.cdx.json: " /root/cross.txt || fail "the verdict does not compare the bill"
     finish "Debian $release's release verified here" ;;
   toolchain)
     version=$(sed -n 's/^ make (= \(.*\)),\{0,1\}$/\1/p' "$info")

@@ -117,6 +117,10 @@ mkdir -p "$scratch/other" "$scratch/no-ossl" "$scratch/mine/notes"
 cp "$demo/WebView2Loader.dll" "$demo/Quillmart.exe" "$scratch/other/"
 printf 'x' >>"$scratch/other/Quillmart.exe"
 for tool in /usr/bin/*; do [ "${tool##*/}" = osslsigncode ] || ln -s "$tool" "$scratch/no-ossl/"; done
+/usr/bin/python3 -c "import json, sys; b = json.load(open(sys.argv[1]))
+[c.update(version='0.0-other') for c in b['components'] if c['name'] == 'libz.a']
+json.dump(b, open(sys.argv[2], 'w'))" "$out.cdx.json" "$scratch/other.cdx.json"
+components=$(/usr/bin/python3 -c "import json, sys; print(len(json.load(open(sys.argv[1]))['components']))" "$out.cdx.json")
 echo 'a stamp of my own' >"$scratch/mine/stamp"
 echo 'keep me' >"$scratch/mine/notes/report.odt"
 info=$out.buildinfo pin="--signer-sha256 $signer_sha" ok="verify-release: OK: the vendor's release: the same bytes as commit $commit"
@@ -136,6 +140,8 @@ done <<EOF_VERIFY
 $out|$info|$PATH|$pin|0|$ok (signature removed; rebuilt on this system, in $scratch/verify); signed by CN=signer,O=Farrowind (certificate SHA-256 $signer_sha)
 $out|$info|$PATH|$pin|0|, pinned with --signer-sha256; chain verified offline
 $out|$info|$PATH||0|the signer the .buildinfo names, not pinned
+$out|$info|$PATH|$pin|0|; bill of materials $out.cdx.json: $components components with the same names, versions and hashes; the setup's hashes are those of $(basename "$out")
+$out|$info|$PATH|$pin --bom $scratch/other.cdx.json|1|$no the bill of materials $scratch/other.cdx.json is not the rebuild's: libz.a has version 0.0-other in the published bill
 $scratch/changed.exe|$info|$PATH|$pin|1|$no $scratch/changed.exe without its signature differs from commit $commit's rebuild at offset 2000 (0x7d0), in section .text; the rebuild is the recorded unsigned setup, so the file was changed after the release; the signature by
 $out|$info|$PATH|$pin --payload $scratch/other|1|$no payload file Quillmart.exe in $scratch/other is not the recorded one
 $scratch/stripped.exe|$scratch/unsigned.buildinfo|$PATH||1|$no $scratch/stripped.exe has no signature
