@@ -4,6 +4,8 @@
 #include "runtime/handle.h"
 #include "under_wine.h"
 
+#include <cstdio>
+
 namespace qmt::test {
 namespace {
 
@@ -74,6 +76,8 @@ StartedProcess startObserved(const SetupRun& run) {
   StartedProcess process = start(run);
   for (int attempt = 1; attempt < kWineStartAttempts && process.error == ERROR_INTERNAL_ERROR && underWine();
        ++attempt) {
+    std::fwprintf(stderr, L"blackbox: Wine ended %ls in its start-up (ERROR_INTERNAL_ERROR); starting it again\n",
+                  run.exe.c_str());
     process = start(run);
   }
   return process;
