@@ -69,20 +69,6 @@ StartedProcess start(const SetupRun& run) {
   return {UniqueProcessInformation::adopt(info), 0};
 }
 
-// Wine reports ERROR_INTERNAL_ERROR when a new process dies inside Wine's own start-up, before the program's
-// first instruction; that happens rarely, and mostly on a busy machine. Nothing of the program ran, so starting
-// it again observes the same behaviour. Windows documents no such failure, so there the first answer stands.
-StartedProcess startObserved(const SetupRun& run) {
-  StartedProcess process = start(run);
-  for (int attempt = 1; attempt < kWineStartAttempts && process.error == ERROR_INTERNAL_ERROR && underWine();
-       ++attempt) {
-    std::fwprintf(stderr, L"blackbox: Wine ended %ls in its start-up (ERROR_INTERNAL_ERROR); starting it again\n",
-                  run.exe.c_str());
-    process = start(run);
-  }
-  return process;
-}
-
 struct BoxSearch {
   DWORD pid;
   HWND found;
@@ -105,6 +91,17 @@ BOOL CALLBACK matchBox(HWND window, LPARAM param) {
 
 }  // namespace
 
+DWORD startRetryingWineStartup(std::wstring_view program, const std::function<DWORD()>& startOnce) {
+  DWORD error = startOnce();
+  // Nothing of the program ran, so starting it again observes the same behaviour.
+  for (int attempt = 1; attempt < kWineStartAttempts && error == ERROR_INTERNAL_ERROR && underWine(); ++attempt) {
+    std::fwprintf(stderr, L"blackbox: Wine ended %.*ls in its start-up (ERROR_INTERNAL_ERROR); starting it again\n",
+                  static_cast<int>(program.size()), program.data());
+    error = startOnce();
+  }
+  return error;
+}
+
 HWND findQuillmartBox(DWORD pid) {
   BoxSearch search{pid, nullptr};
   EnumWindows(matchBox, reinterpret_cast<LPARAM>(&search));
@@ -124,7 +121,11 @@ void pressOk(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
 
 SetupOutcome runSetupExe(const SetupRun& run) {
   SetupOutcome outcome;
-  StartedProcess process = startObserved(run);
+  StartedProcess process;
+  startRetryingWineStartup(run.exe, [&] {
+    process = start(run);
+    return process.error;
+  });
   if (process.error != 0) {
     outcome.startError = process.error;
     return outcome;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,12 @@ struct SetupOutcome {
 // process is read and, when `closeBox` is set, closed with OK. Never waits longer than `timeoutMs`: then the
 // process is terminated. Boxes of other processes are left alone.
 SetupOutcome runSetupExe(const SetupRun& run);
+
+// Calls `startOnce`, which starts `program` and returns 0 or the GetLastError of a start that failed, and calls it
+// again while Wine answers ERROR_INTERNAL_ERROR: Wine's answer when the new process died in Wine's own start-up,
+// before any of the program ran (rare, mostly on a busy machine). At most three calls; on Windows, which documents
+// no such failure, one. Returns the last answer. runSetupExe starts every program through it.
+DWORD startRetryingWineStartup(std::wstring_view program, const std::function<DWORD()>& startOnce);
 
 // Finds a visible "Quillmart" message box, of the given process or (pid 0) of any process; NULL when none.
 HWND findQuillmartBox(DWORD pid = 0);

@@ -6,6 +6,7 @@
 
 #include "blackbox_test.h"
 #include "runtime/handle.h"
+#include "under_wine.h"
 
 namespace qmt::test {
 namespace {
@@ -158,6 +159,28 @@ TEST(BlackboxRunnerTest, MissingProgramReportsTheStartError) {
   SetupOutcome outcome = runSetupExe(run);
   EXPECT_EQ(outcome.startError, DWORD{ERROR_FILE_NOT_FOUND});
   EXPECT_FALSE(outcome.boxText.has_value());
+}
+
+// Wine cannot be made to end a program in its own start-up on demand: the answers come from a seam.
+TEST(BlackboxRunnerTest, StartEndedInWineStartupIsTriedAgainThroughSeam) {
+  struct Case {
+    std::vector<DWORD> answers;
+    std::size_t wineCalls;
+    DWORD wineResult;
+  } cases[] = {
+      {{0}, 1, 0},
+      {{ERROR_INTERNAL_ERROR, 0}, 2, 0},
+      {{ERROR_INTERNAL_ERROR, ERROR_INTERNAL_ERROR, ERROR_INTERNAL_ERROR, 0}, 3, ERROR_INTERNAL_ERROR},
+      {{ERROR_FILE_NOT_FOUND, 0}, 1, ERROR_FILE_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answers.front());
+    std::size_t calls = 0;
+    DWORD result = startRetryingWineStartup(L"seam.exe", [&] { return c.answers[calls++]; });
+    // Windows documents no start-up failure of that kind: there the first answer stands.
+    EXPECT_EQ(calls, underWine() ? c.wineCalls : 1u);
+    EXPECT_EQ(result, underWine() ? c.wineResult : c.answers.front());
+  }
 }
 
 TEST(BlackboxRunnerTest, FileHelpersSeeWhatIsOnDisk) {
