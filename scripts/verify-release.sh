@@ -264,11 +264,16 @@ apt_sources() {
   echo "deb [signed-by=$signed_by] $security_archive $codename-security main"
   [ -z "$mirror_key" ] || signed_by=$1
   for url in ${mirrors[@]+"${mirrors[@]}"}; do
+    local found=""
     for suite in "$codename" "$codename-updates" "$codename-security"; do
-      /usr/lib/apt/apt-helper download-file "${url%/}/dists/$suite/InRelease" "$private/probe" >/dev/null 2>&1 ||
-        continue
+      /usr/lib/apt/apt-helper download-file "${url%/}/dists/$suite/InRelease" "$private/probe" \
+        >"$private/probe.log" 2>&1 || continue
       echo "deb [signed-by=$signed_by check-valid-until=no] ${url%/} $suite main"
+      found=1
     done
+    # A mirror given but not used would turn its versions into "no longer in the archive".
+    [ -n "$found" ] ||
+      die "the --mirror $url has no suite of $codename (dists/$codename/InRelease cannot be read: $(grep -m1 -E '^(E|Err)' "$private/probe.log" || tail -n 1 "$private/probe.log"))"
   done
 }
 

@@ -150,6 +150,7 @@ $scratch/resigned.exe|$info|$PATH||1|$no signed by $ec_subject (certificate SHA-
 $scratch/resigned.exe|$info|$PATH|$pin --allow-other-signer|1|(its bytes compared because of --allow-other-signer); the same bytes as commit $commit
 $out|$info|$scratch/no-ossl|$pin|2|$cannot osslsigncode is missing
 $out|$scratch/unknown.buildinfo|$PATH|$pin|2|$cannot commit $(printf '%040d' 7) is not in the repository at $src
+$out|$info|$PATH|$pin --fresh --mirror http://127.0.0.1:9/ --work $scratch/verify-mirror|2|$cannot the --mirror http://127.0.0.1:9/ has no suite of
 $out|$info|$PATH|$pin --work $scratch/mine|2|$cannot the work folder $scratch/mine holds files that this tool did not make
 $out|$info|$PATH|$pin --payload $scratch/verify/src|2|$cannot the input $scratch/verify/src lies in --work $scratch/verify
 EOF_VERIFY
