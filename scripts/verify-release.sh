@@ -265,9 +265,10 @@ apt_sources() {
   [ -z "$mirror_key" ] || signed_by=$1
   for url in ${mirrors[@]+"${mirrors[@]}"}; do
     local found=""
+    : >"$private/probe.log"
     for suite in "$codename" "$codename-updates" "$codename-security"; do
       /usr/lib/apt/apt-helper download-file "${url%/}/dists/$suite/InRelease" "$private/probe" \
-        >"$private/probe.log" 2>&1 || continue
+        >>"$private/probe.log" 2>&1 || continue
       echo "deb [signed-by=$signed_by check-valid-until=no] ${url%/} $suite main"
       found=1
     done

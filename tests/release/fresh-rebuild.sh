@@ -21,8 +21,9 @@ verify_row() {
   bash scripts/verify-release.sh --signer-sha256 "$(cat "$dir/signer.sha256")" --ca "$dir/keys/root.pem" \
     --work "/root/verify-$name" "$@" -- "$setup" "$record" >"/root/$name.txt" 2>"/root/$name.log"
   rc=$?
-  [ "$rc" = "$status" ] || fail "$name: exit status $rc instead of $status: $(cat "/root/$name.txt")"
-  grep -qF -- "$expected" "/root/$name.txt" || fail "$name: expected '$expected', got: $(cat "/root/$name.txt")"
+  [ "$rc" = "$status" ] || { fail "$name: exit status $rc instead of $status: $(cat "/root/$name.txt")"; return 1; }
+  grep -qF -- "$expected" "/root/$name.txt" ||
+    { fail "$name: expected '$expected', got: $(cat "/root/$name.txt")"; return 1; }
   echo "ok:   $name: $(cat "/root/$name.txt")"
 }
 
@@ -47,10 +48,14 @@ local_mirror() {
   gpg --batch -q --clearsign -o "$repo/dists/$codename/InRelease" "$repo/dists/$codename/Release"
   gpg --batch -q --export --armor >/root/mirror/key.asc
   mirror_key=/root/mirror/key.asc
-  python3 -m http.server --bind 127.0.0.1 --directory "$repo" 0 >/root/mirror/http.log 2>&1 &
+  # Unbuffered, so that the line with the port it chose reaches the log at once.
+  python3 -u -m http.server --bind 127.0.0.1 --directory "$repo" 0 >/root/mirror/http.log 2>&1 &
   server=$!
-  for _ in $(seq 50); do grep -q "port" /root/mirror/http.log && break; sleep 0.1; done
-  mirror_url=http://127.0.0.1:$(grep -o 'port [0-9]*' /root/mirror/http.log | awk '{ print $2 }')/
+  for _ in $(seq 100); do grep -q "port" /root/mirror/http.log && break; sleep 0.1; done
+  local port
+  port=$(grep -o 'port [0-9]*' /root/mirror/http.log | awk '{ print $2 }')
+  [ -n "$port" ] || { fail "the local mirror did not start: $(cat /root/mirror/http.log)"; return 1; }
+  mirror_url=http://127.0.0.1:$port/
 }
 
 case $command in
