@@ -344,13 +344,13 @@ rebuild_fresh() {
 }
 
 # rebuilt_bill_fresh SYSTEM: the rebuild's bill of materials made inside the fresh system, where the package
-# database knows the toolchain's files. python3 is installed after the build, so the build saw only the record's
-# packages; it depends on none of the libraries the bill lists.
+# database knows the toolchain's files. python3 and icoutils (which reads the version resource) are installed after
+# the build, so the build saw only the record's packages; they depend on none of the libraries the bill lists.
 rebuilt_bill_fresh() {
   local inputs=/build/payload
   [ "$demo_payload" = 0 ] || inputs=/build/out/payload/demo
   tar -C "$root/scripts" -cf - bill-of-materials.py | fresh_run "$1" /bin/sh -c 'tar -C /build -xf -' || true
-  fresh_run "$1" /bin/sh -c "DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends python3 \
+  fresh_run "$1" /bin/sh -c "DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends python3 icoutils \
     >/build/python.log 2>&1 || { tail -n 1 /build/python.log; exit 1; }; cd /build/out/src &&
     SOURCE_DATE_EPOCH=$recorded_epoch python3 /build/bill-of-materials.py write --setup Quillmart-Setup.exe \
     --link-map Quillmart-Setup.map --payload-dir $inputs --bom rebuilt.cdx.json --notices rebuilt.notices.txt" \
