@@ -211,7 +211,7 @@ toolchain_differences() {
 }
 
 # rebuild: the recorded commit built with the recorded toolchain: here, or in a fresh system. A rebuild already
-# in --work for the same commit, payload, toolchain and place is used again.
+# in --work for the same commit, payload, toolchain and place, with its bill of materials, is used again.
 rebuild() {
   local differences place="on this system"
   differences=$(toolchain_differences)
@@ -223,7 +223,7 @@ rebuild() {
     "$(grep '^Payload' "$info")" "$(cat "$private/recorded-packages")" | sha256sum | cut -d' ' -f1)
   rebuilt=$work/build/src/Quillmart-Setup.exe
   if [ -f "$work/$work_marker" ] && [ "$(cat "$work/stamp" 2>/dev/null)" = "$key" ] && [ -f "$rebuilt" ] &&
-    [ -f "$work/bill.log" ]; then
+    [ -f "$work/build/src/rebuilt.cdx.json" ]; then
     rebuild_text="rebuilt $place, earlier, in $work"
     return 0
   fi
