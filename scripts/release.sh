@@ -359,7 +359,6 @@ record_release() {
   write_buildinfo "$partial_info"
 }
 
-# publish: the two results take their names only now, so a failure before leaves the earlier ones untouched.
 # write_bill: the bill of materials (CycloneDX) and third-party notices of the signed setup, from the link map of
 # its build; a setup built elsewhere (--setup) has no map here, so it gets none.
 write_bill() {
@@ -374,6 +373,7 @@ write_bill() {
   bill=1
 }
 
+# publish: the results take their names only now, so a failure before leaves the earlier ones untouched.
 publish() {
   mv -f -- "$partial" "$out"
   mv -f -- "$partial_info" "$out.buildinfo"
@@ -434,6 +434,9 @@ report_release() {
   echo "time            $elapsed s"
 }
 
+# partial_name SUFFIX: the hidden name beside --out under which the result --out SUFFIX is written.
+partial_name() { echo "$(dirname -- "$out")/.$(basename -- "$out")$1.partial.$$"; }
+
 main() {
   started=$(date +%s.%N)
   read_options "$@"
@@ -443,10 +446,8 @@ main() {
   check_sources
   check_payload
   private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-release.XXXXXX")
-  partial=$(dirname -- "$out")/.$(basename -- "$out").partial.$$
-  partial_info=$(dirname -- "$out")/.$(basename -- "$out").buildinfo.partial.$$
-  partial_bom=$(dirname -- "$out")/.$(basename -- "$out").cdx.json.partial.$$
-  partial_notices=$(dirname -- "$out")/.$(basename -- "$out").notices.txt.partial.$$
+  partial=$(partial_name "") partial_info=$(partial_name .buildinfo) partial_bom=$(partial_name .cdx.json)
+  partial_notices=$(partial_name .notices.txt)
   trap 'rm -rf -- "$private" "$partial" "$partial_info" "$partial_bom" "$partial_notices"' EXIT
   check_key
   build_setup
