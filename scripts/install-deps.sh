@@ -18,7 +18,8 @@ need="cmake make g++ clang libclang-rt-dev googletest libbenchmark-dev zlib1g-de
 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
 wine wine64 xvfb x11-apps imagemagick zopfli icoutils file
 openssl osslsigncode softhsm2 libengine-pkcs11-openssl ca-certificates git python3 python3-jsonschema
-shellcheck reprotest diffoscope-minimal mmdebstrap apt-utils gnupg sudo"
+shellcheck reprotest diffoscope-minimal mmdebstrap apt-utils gnupg sudo uidmap
+python3-debian python3-pefile python3-hypothesis"
 missing=""
 for p in $need; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
