@@ -9,8 +9,18 @@
 # die TEXT: the one line of a refusal ("script: TEXT" on standard error unless the script says otherwise) and the
 # script's refusal status.
 die() {
-  echo "${die_prefix:-$script_name: }$*" >&"${die_fd:-2}"
+  printable "${die_prefix:-$script_name: }$*" >&"${die_fd:-2}"
   exit "$die_status"
+}
+
+# printable TEXT: TEXT as one line with every control character (C0, DEL, C1, a line break included) and every
+# invisible or bidirectional formatting character shown as \xNN: a value from a download (a path, a certificate's
+# name, a record's field) can then neither paint a line of its own over the terminal nor hide what follows it.
+printable() {
+  printf '%s' "$1" | LC_ALL=C perl -0777 -pe '
+    sub hex_bytes { join "", map { sprintf "\\x%02x", ord } split //, $_[0] }
+    s/([\x00-\x1f\x7f]|\xc2[\x80-\x9f]|\xe2\x80[\x8b-\x8f\xaa-\xae]|\xe2\x81[\xa0-\xaf]|\xef\xbb\xbf)/hex_bytes($1)/ge'
+  printf '\n'
 }
 
 # --- Options ---------------------------------------------------------------------------------------------------------
@@ -60,6 +70,34 @@ canonical() {
 lies_in() {
   case $1/ in "$2"/*) return 0 ;; esac
   return 1
+}
+
+# private_folder FOLDER WHAT: FOLDER (canonical; made if missing, with mode 700) must be a real folder of this user's
+# that no one else can write, below folders that belong to root or this user and that no one else can write
+# (a sticky folder such as /tmp excepted): anyone who could rename an entry on that path could swap what is built
+# and run there for a link to their own files while the command works in it.
+private_folder() {
+  local folder=$1 what=$2 me path mode owner
+  me=$(id -u)
+  if [ -L "$folder" ]; then die "the $what $folder is a link; give the folder itself"; fi
+  [ -e "$folder" ] || (umask 077 && mkdir -p -- "$folder") || die "cannot create the $what $folder"
+  [ -d "$folder" ] && [ ! -L "$folder" ] || die "the $what $folder is not a folder"
+  path=$folder
+  while :; do
+    owner=$(stat -c %u -- "$path") mode=$((8#$(stat -c %a -- "$path")))
+    if [ "$path" = "$folder" ]; then
+      [ "$owner" = "$me" ] || die "the $what $folder belongs to user $owner, not to this user ($me)"
+      ((mode & 8#022)) && die "the $what $folder can be written by others: make it writable only by its owner"
+    else
+      [ "$owner" = 0 ] || [ "$owner" = "$me" ] ||
+        die "the $what $folder lies in $path, which belongs to user $owner: give a folder on a path of this user's or root's"
+      if ((mode & 8#022)) && ! ((mode & 8#1000)); then
+        die "the $what $folder lies in $path, which others can write: give a folder on a path only this user can change"
+      fi
+    fi
+    [ "$path" != / ] || break
+    path=$(dirname -- "$path")
+  done
 }
 
 # need_file WHAT FILE: FILE must be a readable file; one line naming what is wrong otherwise.

@@ -69,12 +69,17 @@ mirror_key="" work=$root/build/verify-work bom="" demo_payload=0
 
 # Verdicts, each one line on standard output. A refusal (die) is the could-not-check verdict.
 not_vendors() {
-  echo "verify-release: NOT THE VENDOR'S RELEASE: $*"
+  printable "verify-release: NOT THE VENDOR'S RELEASE: $*"
   exit 1
 }
 vendors() {
-  echo "verify-release: OK: the vendor's release: $*"
+  printable "verify-release: OK: the vendor's release: $*"
   exit 0
+}
+
+# note TEXT: a line of progress on standard error, escaped like the verdict.
+note() {
+  printable "verify-release: $*" >&2
 }
 
 read_options() {
@@ -95,8 +100,9 @@ read_options() {
     pinned_signer=$(tr -d ': ' <<<"$pinned_signer" | tr 'A-F' 'a-f')
     [[ $pinned_signer =~ ^[0-9a-f]{64}$ ]] || die "--signer-sha256 takes the certificate's SHA-256 (64 hex digits)"
   fi
-  for file in "$setup" "$info" "$payload" "$bom" ${crls[@]+"${crls[@]}"}; do
-    lies_in "$file" "$work" && die "the input $file lies in --work $work, which this command empties"
+  # Every input, before anything is emptied: a --ca or --mirror-key inside --work would be deleted with it.
+  for file in "$setup" "$info" "$payload" "$bom" "$ca" "$mirror_key" ${crls[@]+"${crls[@]}"}; do
+    [ -z "$file" ] || ! lies_in "$file" "$work" || die "the input $file lies in --work $work, which this command empties"
   done
   lies_in "$root" "$work" && die "--work $work holds the sources; give a folder of its own"
   return 0
@@ -105,13 +111,23 @@ read_options() {
 # need_tools: what every check needs; a missing one is named, never taken for a difference.
 need_tools() {
   local tool
-  for tool in osslsigncode openssl git tar sha256sum dpkg-query; do
+  for tool in osslsigncode openssl git tar sha256sum dpkg-query python3 perl flock; do
     command -v "$tool" >/dev/null || die "$tool is missing (install it: see the README's packages)"
   done
 }
 
+# check_record: the whole record is read against its grammar before any of its values is used: a value that
+# does not have its field's form (a command after a number, a package name that a program would take for an
+# option) is refused here, naming the line and the field, before anything runs, downloads or builds.
+check_record() {
+  local said rc=0
+  said=$(python3 "$root/scripts/release_record.py" read "$info" 2>/dev/null) || rc=$?
+  [ "$rc" = 0 ] || die "$info: $(tail -n 1 <<<"${said:-the record cannot be read}")"
+}
+
 # read_record: the fields of the .buildinfo that the check needs.
 read_record() {
+  check_record
   commit=$(buildinfo_field "$info" Source-Commit)
   local format
   format=$(buildinfo_field "$info" Format)
@@ -137,15 +153,21 @@ read_record() {
 }
 
 # check_payload: the payload files given must be the recorded ones; a demo release is rebuilt from its source.
+# Each file is read once, into a private copy: the bytes that were hashed are the bytes that are built (a file
+# changed or a link pointed elsewhere meanwhile changes nothing), and the rebuild gets regular files.
 check_payload() {
-  local present=0 name recorded
+  local present=0 name recorded given=$payload hash
   for name in WebView2Loader.dll Quillmart.exe; do [ ! -f "$payload/$name" ] || present=$((present + 1)); done
   if [ "$present" = 2 ]; then
+    mkdir "$private/payload"
     for name in WebView2Loader.dll Quillmart.exe; do
+      cat -- "$given/$name" >"$private/payload/$name" || die "cannot read the payload file $given/$name"
+      hash=$(file_sha256 "$private/payload/$name")
       recorded=$(awk -v n="$name" '$1 == "Payload-File:" && $2 == n { print $4 }' "$info")
-      [ "$(file_sha256 "$payload/$name")" = "$recorded" ] ||
-        not_vendors "payload file $name in $payload is not the recorded one (sha256 $(file_sha256 "$payload/$name"), recorded ${recorded:-none})"
+      [ "$hash" = "$recorded" ] ||
+        not_vendors "payload file $name in $given is not the recorded one (sha256 $hash, recorded ${recorded:-none})"
     done
+    payload=$private/payload
   elif [ "$present" = 0 ] && [ "$(buildinfo_field "$info" Payload)" = "demo stand-ins" ]; then
     mkdir "$private/empty"
     payload=$private/empty demo_payload=1
@@ -176,6 +198,7 @@ check_signer() {
   fi
   signer_subject=$(certificate_subject "$private/leaf.pem") signer_hash=$(certificate_sha256 "$private/leaf.pem")
   local who="$signer_subject (certificate SHA-256 $signer_hash)"
+  check_signature_structure "$who"
   if [ -z "$expected" ] || [ "$signer_hash" != "$expected" ]; then
     local instead="the expected signer${expected:+ (certificate SHA-256 $expected)}"
     [ -n "$expected" ] || instead="a signer: $info names none and no --signer-sha256 was given"
@@ -194,8 +217,39 @@ check_signer() {
     esac
   fi
   signer_text="signed by $who, $pin_text; chain verified offline against $roots_text, revocation $revocation_text"
+  [ -n "$unaccepted" ] || [ -n "${signature_broken:-}" ] || check_record_names_setup
   osslsigncode remove-signature -in "$setup" -out "$private/stripped.exe" >/dev/null 2>&1 ||
     not_vendors "the signature cannot be removed from $setup: it is not a signed PE file"
+}
+
+# check_signature_structure WHO: the signature must be one signer's and nothing else: the certificate table one
+# entry ending the file, one signer, no unauthenticated attribute but an RFC 3161 timestamp. A nested signature or an
+# unauthenticated blob travels inside the extracted signature, so the byte comparison with it attached to the
+# rebuild would not notice them.
+check_signature_structure() {
+  local said rc=0
+  said=$(python3 "$root/scripts/authenticode.py" inspect "$setup" 2>/dev/null) || rc=$?
+  said=$(tail -n 1 <<<"$said")
+  case $rc in
+    0) ;;
+    1) not_vendors "$setup holds more than the signature by $1: ${said#REFUSED: }" ;;
+    *) not_vendors "the signature of $setup cannot be read as one Authenticode signature: ${said#*: }" ;;
+  esac
+}
+
+# check_record_names_setup: the record must be the one made for this very file (its signed or unsigned SHA-256):
+# a record beside another setup (an interrupted or mixed-up publication) describes another release.
+check_record_names_setup() {
+  local actual signed unsigned
+  actual=$(file_sha256 "$setup")
+  signed=$(buildinfo_field "$info" Signed-SHA256) unsigned=$(buildinfo_field "$info" Unsigned-SHA256)
+  [ "$actual" = "$signed" ] || [ "$actual" = "$unsigned" ] ||
+    die "$info was made for another setup: it names sha256 ${signed/none (unsigned)/$unsigned}, $setup is $actual"
+  local notices=$setup.notices.txt named
+  [ -f "$notices" ] || return 0
+  named=$(sed -n 's/^These notices belong to .*, SHA-256 \([0-9a-f]\{64\}\)\.$/\1/p' -- "$notices" | head -n 1)
+  [ -z "$named" ] || [ "$named" = "$actual" ] ||
+    die "$notices was made for another setup: it names sha256 $named, $setup is $actual"
 }
 
 # --- The rebuild -----------------------------------------------------------------------------------------------------
@@ -210,6 +264,30 @@ toolchain_differences() {
   LC_ALL=C join -v2 "$private/recorded-packages" "$private/closure-here" | awk '{ print $1, $2, "(not recorded)" }'
 }
 
+# rebuild_key: what a rebuild kept in --work must have been made from to be used again: the commit, the place,
+# the epoch, the mirrors, the bytes of the payload files it embeds, the recorded toolchain, and this check's own
+# recipe (these scripts), so that a changed payload or a changed procedure always rebuilds.
+rebuild_key() {
+  local name
+  {
+    printf '%s\n' "$commit" "$place" "$recorded_epoch" "${mirrors[*]+${mirrors[*]}}" "demo $demo_payload"
+    for name in WebView2Loader.dll Quillmart.exe; do
+      [ ! -f "$payload/$name" ] || echo "$name $(file_sha256 "$payload/$name")"
+    done
+    cat -- "$private/recorded-packages"
+    cat -- "$root/scripts/verify-release.sh" "$root/scripts/release-common.sh" "$root/scripts/fresh-system.sh" \
+      "$root/scripts/bill-of-materials.py" | sha256sum
+  } | sha256sum | cut -d' ' -f1
+}
+
+# take_work_folder: --work must be this user's own, on a path no one else can change, and it is held locked
+# for the rest of the check: a second check on the same folder is refused instead of emptying it mid-build.
+take_work_folder() {
+  private_folder "$work" "work folder"
+  exec {work_lock}<"$work" || die "cannot open the work folder $work"
+  flock -n "$work_lock" || die "another check is using the work folder $work; wait for it to end or give another --work"
+}
+
 # rebuild: the recorded commit built with the recorded toolchain: here, or in a fresh system. A rebuild already
 # in --work for the same commit, payload, toolchain and place, with its bill of materials, is used again.
 rebuild() {
@@ -219,18 +297,18 @@ rebuild() {
     die "$info was built on $recorded_architecture; this machine is $(build_architecture)"
   if [ "$fresh" = 1 ] || [ -n "$differences" ]; then place="in a fresh Debian $recorded_version system"; fi
   local key
-  key=$(printf '%s\n' "$commit" "$place" "$recorded_epoch" "${mirrors[*]+${mirrors[*]}}" \
-    "$(grep '^Payload' "$info")" "$(cat "$private/recorded-packages")" | sha256sum | cut -d' ' -f1)
+  key=$(rebuild_key)
+  take_work_folder
   rebuilt=$work/build/src/Quillmart-Setup.exe
-  if [ -f "$work/$work_marker" ] && [ "$(cat "$work/stamp" 2>/dev/null)" = "$key" ] && [ -f "$rebuilt" ] &&
-    [ -f "$work/build/src/rebuilt.cdx.json" ]; then
+  if [ -f "$work/$work_marker" ] && [ ! -L "$work/stamp" ] && [ "$(cat "$work/stamp" 2>/dev/null)" = "$key" ] &&
+    [ -f "$rebuilt" ] && [ ! -L "$rebuilt" ] && [ -f "$work/build/src/rebuilt.cdx.json" ]; then
     rebuild_text="rebuilt $place, earlier, in $work"
     return 0
   fi
   claim_work_folder "$work" "$work_marker" "This folder holds rebuilds of scripts/verify-release.sh; it empties it for each new one."
   unpack_commit "$root" "$commit" "$work/src"
   if [ "$place" = "on this system" ]; then
-    echo "verify-release: rebuilding commit $commit here (log: $work/build.log)" >&2
+    note "rebuilding commit $commit here (log: $work/build.log)"
     build_commit "$work/src" "$work/build" "$payload" "$recorded_epoch" "$work/build.log" ||
       die "the rebuild of commit $commit failed; its log: $work/build.log"
     rebuilt_bill_here
@@ -408,13 +486,53 @@ compare_bill() {
   esac
 }
 
+# signed_bytes_rebuilt SAME: the published setup must be the rebuild with the published signature attached, byte
+# for byte: then nothing but that one signature (its table, padding and checksum included) was added to what the
+# commit builds. Where the record says the signed bytes are reproducible, they must also be the recorded ones.
+signed_bytes_rebuilt() {
+  local attached=$private/attached.exe signature=$private/published.p7
+  osslsigncode extract-signature -in "$setup" -out "$signature" >/dev/null 2>&1 ||
+    not_vendors "the signature cannot be taken out of $setup; $1"
+  # Newer osslsigncode versions verify while attaching (and write the file even when that fails); the file is
+  # what counts here, the verification was made above.
+  osslsigncode attach-signature -sigin "$signature" -CAfile "$trust_file" -in "$rebuilt" -out "$attached" \
+    >/dev/null 2>&1 || true
+  [ -s "$attached" ] || osslsigncode attach-signature -sigin "$signature" -in "$rebuilt" -out "$attached" >/dev/null 2>&1 ||
+    true
+  [ -s "$attached" ] || not_vendors "the signature of $setup cannot be attached to the rebuild; $1"
+  cmp -s "$attached" "$setup" ||
+    not_vendors "$setup is not the rebuild with its own signature attached: bytes beyond the vendor's signature ($(first_difference "$attached" "$setup")); $1"
+  case $(buildinfo_field "$info" Reproducible) in
+    "signed bytes reproducible"*)
+      [ "$(file_sha256 "$setup")" = "$(buildinfo_field "$info" Signed-SHA256)" ] ||
+        not_vendors "$setup is not the recorded signed setup, which the record says is reproducible; $1" ;;
+  esac
+}
+
+# first_difference A B: where two files first differ, or that one is longer.
+first_difference() {
+  local offset
+  offset=$( (cmp -- "$1" "$2" 2>/dev/null || true) | sed -n 's/.* differ: byte \([0-9]*\),.*/\1/p')
+  [ -z "$offset" ] || offset=$((offset - 1))
+  if [ -n "$offset" ]; then
+    echo "first at offset $offset"
+  else
+    echo "$(file_size "$2") bytes instead of $(file_size "$1")"
+  fi
+}
+
 verdict() {
   if cmp -s "$private/stripped.exe" "$rebuilt"; then
     local same="the same bytes as commit $commit (signature removed; $rebuild_text)"
     [ -z "$unaccepted" ] || not_vendors "$unaccepted; $same"
     [ -z "${signature_broken:-}" ] || not_vendors "$signature_broken; $same"
+    local whole=""
+    if [ "$signer_text" != unsigned ]; then
+      signed_bytes_rebuilt "$same"
+      whole="; signed bytes rebuilt: the published file is the rebuild with its own signature attached"
+    fi
     compare_bill "$same"
-    vendors "$same; $signer_text$bill_text"
+    vendors "$same; $signer_text$whole$bill_text"
   fi
   local text
   text="$setup without its signature differs from commit $commit's rebuild $(where_different)"
@@ -440,4 +558,5 @@ main() {
   verdict
 }
 
-main "$@"
+# Sourced by the tests of its decisions, it only defines them.
+[ "${BASH_SOURCE[0]}" != "$0" ] || main "$@"
