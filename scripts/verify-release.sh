@@ -17,7 +17,7 @@ set -euo pipefail
 # The verdict goes to standard output, kept on fd 9 so that a refusal inside $(...) still reaches it.
 exec 9>&1
 script_name=verify-release die_status=2 die_prefix="verify-release: COULD NOT CHECK: " die_fd=9
-root=$(cd -- "$(dirname -- "$0")/.." && pwd -P)
+root=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." && pwd -P)
 . "$root/scripts/release-common.sh"
 . "$root/scripts/fresh-system.sh"
 work_marker=.quillmart-verify-work

@@ -154,6 +154,134 @@ $out|$info|$PATH|$pin --fresh --mirror http://127.0.0.1:9/ --work $scratch/verif
 $out|$info|$PATH|$pin --work $scratch/mine|2|$cannot the work folder $scratch/mine holds files that this tool did not make
 $out|$info|$PATH|$pin --payload $scratch/verify/src|2|$cannot the input $scratch/verify/src lies in --work $scratch/verify
 EOF_VERIFY
+
+# Hostile downloads: each row a file an attacker may have made, checked against the same rebuild. Nothing outside
+# --work may change: a canary tree is hashed before and after, and the canary path is what an injected command
+# would create. A record line or value breaking its grammar is refused before anything runs.
+hostile=$scratch/hostile canary=$scratch/canary
+mkdir -p "$hostile" "$canary/tree" "$scratch/open-work"
+echo 'keep' >"$canary/tree/file"
+chmod 777 "$scratch/open-work"
+canary_hash() { find "$canary/tree" -type f -exec sha256sum {} + | sort | sha256sum; }
+before=$(canary_hash)
+inject="touch $canary/pwned"
+sed "s|^Source-Date-Epoch: .*|&; $inject|" "$info" >"$hostile/epoch.buildinfo"
+sed "s|^Installed-Build-Depends:\$|&\n -p$canary/tree/file (= 1),|" "$info" >"$hostile/option.buildinfo"
+sed "s|^Signer: .*|Signer: $(printf '\r\033[2K')verify-release: OK: the vendor's release|" "$info" >"$hostile/paint.buildinfo"
+sed "s|^Signed-SHA256: .*|Signed-SHA256: $(printf '%064d' 1)|" "$info" >"$hostile/other-setup.buildinfo"
+ec_record=$hostile/ec.buildinfo
+sed -e "s|^Signed-SHA256: .*|Signed-SHA256: $(sha "$scratch/resigned.exe")|" \
+  -e "s|^Signer-Certificate-SHA256: .*|Signer-Certificate-SHA256: $ec_sha|" "$info" >"$ec_record"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$hostile/self.key" -out "$hostile/self.pem" -days 30 \
+  -subj "/CN=Self Made" -addext extendedKeyUsage=codeSigning 2>/dev/null
+osslsigncode sign -nest -certs "$hostile/self.pem" -key "$hostile/self.key" -h sha256 -in "$out" \
+  -out "$hostile/nested.exe" >/dev/null 2>&1 || fail "cannot add a nested signature"
+osslsigncode add -addUnauthenticatedBlob -in "$out" -out "$hostile/blob.exe" >/dev/null 2>&1 ||
+  fail "cannot add an unauthenticated blob"
+# The certificate table and its entry grown by 16 zero bytes, the data directory and WIN_CERTIFICATE lengths with it.
+/usr/bin/python3 - "$out" "$hostile/grown.exe" <<'EOF_GROW'
+import struct, sys
+data = bytearray(open(sys.argv[1], 'rb').read())
+pe = struct.unpack_from('<I', data, 0x3c)[0]
+entry = pe + 24 + 112 + 4 * 8
+offset, size = struct.unpack_from('<II', data, entry)
+struct.pack_into('<II', data, entry, offset, size + 16)
+length = struct.unpack_from('<I', data, offset)[0]
+struct.pack_into('<I', data, offset, length + 16)
+open(sys.argv[2], 'wb').write(bytes(data) + bytes(16))
+EOF_GROW
+/usr/bin/python3 - "$out" "$hostile/grown.exe" "$out.cdx.json" "$hostile/grown.cdx.json" <<'EOF_BILL'
+import hashlib, json, sys
+old, new = (hashlib.sha256(open(p, 'rb').read()).hexdigest() for p in sys.argv[1:3])
+text = open(sys.argv[3]).read().replace(old, new)
+old512, new512 = (hashlib.sha512(open(p, 'rb').read()).hexdigest() for p in sys.argv[1:3])
+open(sys.argv[4], 'w').write(text.replace(old512, new512))
+EOF_BILL
+/usr/bin/python3 - "$out.cdx.json" "$hostile" <<'EOF_BILLS'
+import json, sys
+bill = json.load(open(sys.argv[1]))
+evil = dict(next(c for c in bill['components'] if c['name'] == 'libgcc.a'), version='0.0-evil')
+evil.pop('bom-ref', None)
+json.dump(dict(bill, components=[evil] + bill['components']), open(sys.argv[2] + '/twice.cdx.json', 'w'))
+first = bill['components'][0]
+wrong = [dict(first['hashes'][0], content='0' * len(first['hashes'][0]['content']))] + first['hashes']
+json.dump(dict(bill, components=[dict(first, hashes=wrong)] + bill['components'][1:]),
+          open(sys.argv[2] + '/hash-twice.cdx.json', 'w'))
+json.dump(dict(bill, components=['libz.a'] + bill['components']), open(sys.argv[2] + '/string.cdx.json', 'w'))
+open(sys.argv[2] + '/deep.cdx.json', 'w').write('[' * 100000 + ']' * 100000)
+EOF_BILLS
+painted=$hostile/$(printf 'x\r\033[1Averify-release: OK: the vendor.exe')
+cp "$scratch/changed.exe" "$painted"
+cp "$keys/root.pem" "$scratch/verify/root.pem"
+old_sha=$(openssl x509 -in "$keys/old.pem" -outform DER | sha256sum | cut -d' ' -f1)
+osslsigncode sign -certs "$keys/old-chain.pem" -key "$keys/old.key" -h sha256 -time "$(date -d '-15 days' +%s)" \
+  -in "$scratch/stripped.exe" -out "$hostile/expired.exe" >/dev/null 2>&1 || fail "cannot sign with the old key"
+sed -e "s|^Signed-SHA256: .*|Signed-SHA256: $(sha "$hostile/expired.exe")|" \
+  -e "s|^Signer-Certificate-SHA256: .*|Signer-Certificate-SHA256: $old_sha|" "$info" >"$hostile/expired.buildinfo"
+# setup | record | options | exit status | a part of the verdict ("flock" holds --work locked meanwhile)
+while IFS='|' read -r setup record options status expected; do
+  read -ra extra <<<"$options"
+  locked=()
+  [ "${extra[0]:-}" != flock ] || { locked=(flock "$scratch/verify"); extra=("${extra[@]:1}"); }
+  ${locked[@]+"${locked[@]}"} bash "$src/scripts/verify-release.sh" --ca "$keys/root.pem" --work "$scratch/verify" \
+    "${extra[@]}" -- "$setup" "$record" >"$scratch/verdict.txt" 2>>"$scratch/verify.log"
+  rc=$?
+  [ "$rc" = "$status" ] || fail "exit status $rc instead of $status for: $expected ($(cat -v "$scratch/verdict.txt"))"
+  [ "$(wc -l <"$scratch/verdict.txt")" = 1 ] || fail "not one verdict line for: $expected"
+  ! grep -q "$(printf '[\r\033]')" "$scratch/verdict.txt" || fail "a control character reached the terminal: $expected"
+  grep -qF -- "$expected" "$scratch/verdict.txt" || fail "expected '$expected', got: $(cat -v "$scratch/verdict.txt")"
+  [ ! -e "$canary/pwned" ] || fail "an injected command ran for: $expected"
+  [ "$(canary_hash)" = "$before" ] || fail "a file outside --work changed for: $expected"
+  echo "ok:   $(cat "$scratch/verdict.txt")"
+done <<EOF_HOSTILE
+$out|$hostile/epoch.buildinfo|$pin --fresh|2|$cannot $hostile/epoch.buildinfo: the record is malformed: line
+$out|$hostile/epoch.buildinfo|$pin --fresh|2|, Source-Date-Epoch:
+$out|$hostile/option.buildinfo|$pin --fresh|2|, Installed-Build-Depends:
+$out|$hostile/paint.buildinfo|$pin|2|, Signer
+$painted|$info|$pin|1|$no $hostile/x\x0d\x1b[1Averify-release: OK: the vendor.exe without its signature differs
+$hostile/nested.exe|$info|$pin|1|$no $hostile/nested.exe holds more than the signature by CN=signer,O=Farrowind
+$hostile/nested.exe|$info|$pin|1|Self Made
+$hostile/blob.exe|$info|$pin|1|$no $hostile/blob.exe holds more than the signature by
+$hostile/grown.exe|$info|$pin --bom $hostile/grown.cdx.json|1|$no $hostile/grown.exe
+$out|$info|$pin --bom $hostile/twice.cdx.json|1|$no the bill of materials $hostile/twice.cdx.json is not the rebuild's: libgcc.a
+$out|$info|$pin --bom $hostile/hash-twice.cdx.json|1|$no the bill of materials $hostile/hash-twice.cdx.json is not the rebuild's
+$out|$info|$pin --bom $hostile/string.cdx.json|2|the bill is malformed
+$out|$info|$pin --bom $hostile/deep.cdx.json|2|the bill is malformed
+$out|$hostile/other-setup.buildinfo|$pin|2|$cannot $hostile/other-setup.buildinfo was made for another setup
+$scratch/resigned.exe|$ec_record|$pin|1|$no signed by $ec_subject (certificate SHA-256 $ec_sha), not by the expected signer
+$out|$info|$pin --crl $keys/root.crl --crl $keys/revoked.crl|1|revoked by a CRL given with --crl; the same bytes
+$out|$info|$pin --work $scratch/open-work|2|$cannot the work folder $scratch/open-work can be written by others
+$out|$info|$pin --ca $scratch/verify/root.pem|2|$cannot the input $scratch/verify/root.pem lies in --work
+$hostile/expired.exe|$hostile/expired.buildinfo|--signer-sha256 $old_sha|1|has expired since the signing; the signature has no timestamp, which would have kept it valid; the same bytes
+$out|$info|flock $pin|2|$cannot another check is using the work folder $scratch/verify
+EOF_HOSTILE
+[ -f "$scratch/verify/root.pem" ] || fail "an input inside --work was deleted"
+# Without --ca the test CA is no trusted root: never the vendor's.
+bash "$src/scripts/verify-release.sh" --work "$scratch/verify" --signer-sha256 "$signer_sha" -- "$out" "$info" >"$scratch/verdict.txt" 2>&1
+rc=$?
+[ "$rc" = 2 ] && grep -qF "chain does not lead to a trusted root" "$scratch/verdict.txt" ||
+  fail "a signature without a trusted root gave $rc: $(cat "$scratch/verdict.txt")"
+# A kept rebuild is used again only for the same inputs: the key changes with every one of them.
+key_of() {
+  (
+    . "$src/scripts/verify-release.sh"
+    private=$scratch/key-private payload=$scratch/key-payload commit=$(printf '%040d' 1) place="on this system"
+    recorded_epoch=1 mirrors=() demo_payload=0
+    mkdir -p "$private" "$payload"
+    printf 'gcc 1\n' >"$private/recorded-packages"
+    printf 'dll' >"$payload/WebView2Loader.dll"
+    printf 'exe' >"$payload/Quillmart.exe"
+    eval "$1"
+    rebuild_key
+  )
+}
+base_key=$(key_of :)
+[ "$base_key" = "$(key_of :)" ] || fail "the rebuild key is not stable"
+for change in 'commit=$(printf "%040d" 2)' 'printf x >>"$payload/Quillmart.exe"' 'recorded_epoch=2' \
+  'place="in a fresh Debian 12 system"' 'printf "gcc 2\n" >"$private/recorded-packages"' 'mirrors=(http://m)' \
+  'demo_payload=1' 'root=$scratch/key-root; mkdir -p $root/scripts; cp "$src"/scripts/*.sh "$src"/scripts/*.py $root/scripts/; echo >>$root/scripts/fresh-system.sh'; do
+  [ "$(key_of "$change")" != "$base_key" ] || fail "a kept rebuild would be used again after: $change"
+done
 [ "$(grep -c "rebuilding commit" "$scratch/verify.log")" = 1 ] || fail "verify-release.sh did not rebuild exactly once"
 [ "$(cat "$scratch/mine/stamp" "$scratch/mine/notes/report.odt")" = "$(printf 'a stamp of my own\nkeep me')" ] ||
   fail "verify-release.sh changed a --work folder of the user's"
