@@ -135,10 +135,13 @@ run_readme() {
   osc=$(fresh_run "$root" osslsigncode --version </dev/null 2>/dev/null | head -n 1 | awk '{print $2}' | tr -d ,)
   tests=$(grep -E '^Total: [0-9]+ passed, [0-9]+ failed' "$logs/debian-$v-test.log" | tail -n 1 | sed 's/^Total: //' || true)
   [ -n "$tests" ] || tests="no summary"
+  # A run fails on its summary too, not only on the commands' status: a test.sh whose log has no summary, or counts
+  # failed tests, proved nothing even when it exited 0.
   if [[ $tests =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
     total_passed=$((total_passed + BASH_REMATCH[1])) total_failed=$((total_failed + BASH_REMATCH[2]))
+    [ "${BASH_REMATCH[2]}" = 0 ] || failed=1
   else
-    total_failed=$((total_failed + 1))
+    total_failed=$((total_failed + 1)) failed=1
   fi
   [ "$build_rc" = 0 ] && [ "$test_rc" = 0 ] || failed=1
   row[$v]=$(printf '%-9s %-8s %-7s %-10s %-26s %-12s %-11s %-11s %-21s %s' "Debian $v" "$(user_of "$v")" "$debian" \
@@ -212,4 +215,5 @@ main() {
   exit "$failed"
 }
 
-main "$@"
+# Sourced (by its tests, with stand-ins for the systems), it only defines its functions.
+[ "${BASH_SOURCE[0]}" != "$0" ] || main "$@"
