@@ -358,7 +358,8 @@ class Signer:
 
 
 def signed_data(node, what):
-    """The SignedData of a ContentInfo element; REFUSED when it is not signedData."""
+    """The SignedData of a ContentInfo element; REFUSED when it is not signedData or carries anything but X.509
+    certificates in its certificate set (whose elements no signature covers)."""
     info = Fields(node, what)
     kind = oid_text(info.take(OID, "content type"))
     wrapper = info.take(CONTEXT_0, "content")
@@ -375,7 +376,11 @@ def signed_data(node, what):
     fields.optional(CONTEXT_1)
     signer_set = fields.take(SET, "signer infos")
     fields.done()
-    certs = [cert for cert in (certificates.children if certificates else []) if cert.ident == SEQUENCE]
+    certs = certificates.children if certificates else []
+    for cert in certs:
+        if cert.ident != SEQUENCE:
+            raise refused(f"{what} holds an element of tag 0x{cert.ident:02x} among its certificates")
+        certificate_fields(cert)
     return SignedData(content_type, certs, [signer_info(child) for child in signer_set.children])
 
 
