@@ -55,18 +55,22 @@ def table_of(data):
     return data[offset:offset + size]
 
 
-def with_signers(data, signers):
-    """DATA with its signature's signer infos replaced by SIGNERS (a function of the genuine SignerInfo's DER)."""
+def with_signed_data(data, change):
+    """DATA with its signature's SignedData rebuilt: CHANGE maps the genuine SignedData's elements to the new
+    content."""
     offset, _ = struct.unpack_from("<II", data, table_entry(data))
     length = struct.unpack_from("<I", data, offset)[0]
     _, _, der_end = authenticode.read_header(data, offset + 8, offset + length)
     info = authenticode.parse_der(data, offset + 8, der_end)
-    signed = info.children[1].children[0]
-    body = b"".join(child.encoding for child in signed.children[:-1])
-    new = der(0x30, info.children[0].encoding + der(0xA0, der(0x30, body + der(0x31, signers(
-        signed.children[-1].children[0])))))
+    new = der(0x30, info.children[0].encoding + der(0xA0, der(0x30, change(info.children[1].children[0].children))))
     padded = new + bytes(-len(new) % 8)
     return with_table(data, struct.pack("<IHH", 8 + len(padded), 0x0200, 2) + padded)
+
+
+def with_signers(data, signers):
+    """DATA with its signer infos replaced by SIGNERS (a function of the genuine SignerInfo element)."""
+    return with_signed_data(data, lambda fields: b"".join(field.encoding for field in fields[:-1]) + der(
+        0x31, signers(fields[-1].children[0])))
 
 
 def with_attribute(oid, value):
@@ -136,11 +140,14 @@ class InspectTest(unittest.TestCase):
             ("a signature posing as the timestamp", with_signers(rsa, with_attribute(TIMESTAMP_OID, signature)), 1,
              "REFUSED: a timestamp token that is not one signer's TSTInfo"),
             ("nested signature", self.files["nested-signed"], 1,
-             "REFUSED: a further, nested signature by CN=nested signer"),
+             "REFUSED: a further, nested signature by CN=nested signer\n"),
             ("unauthenticated blob", self.files["blob"], 1,
              "REFUSED: an unauthenticated attribute 1.3.6.1.4.1.42921.1.2.1 beside the signature"),
             ("legacy countersignature", with_signers(rsa, with_attribute(COUNTERSIGNATURE_OID, der(0x30, b""))),
              1, "attribute 1.2.840.113549.1.9.6 beside"),
+            ("a blob among the certificates", with_signed_data(rsa, lambda fields: b"".join(
+                field.encoding if field.ident != 0xA0 else der(0xA0, field.content + der(0xA1, der(0x04, b"blob")))
+                for field in fields)), 1, "holds an element of tag 0xa1 among its certificates"),
             ("two signers", with_signers(rsa, lambda signer: signer.encoding * 2), 1, "REFUSED: 2 signers"),
             ("16 zero bytes in the table", with_table(rsa, bytes(grown) + bytes(16)), 1,
              "bytes beyond the signature in the certificate table"),
