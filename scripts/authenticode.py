@@ -163,6 +163,8 @@ def check_universal(node):
     tag, constructed = node.ident & 0x1F, bool(node.ident & 0x20)
     if tag == 0 or constructed != (tag in (0x10, 0x11)):
         raise bad_der(node.start, f"universal tag {tag} with the wrong form")
+    if tag not in (1, 2, 5):
+        return
     content = node.content
     if tag == 2 and (not content or (len(content) > 1 and (content[0], content[1] >> 7) in ((0, 0), (0xFF, 1)))):
         raise bad_der(node.start, "INTEGER not minimally encoded")
@@ -496,6 +498,25 @@ def nested_signer(values):
         return "an unreadable signer"
 
 
+def check_chain(signed, signer, what):
+    """REFUSED when SIGNED holds a certificate outside the signer's chain: every certificate must be the signer's
+    or the issuer (by name) of one that is, so none can carry a payload beside the chain unseen."""
+    wanted, on_chain, grown = {signer.issuer.encoding}, set(), True
+    while grown:
+        grown = False
+        for index, cert in enumerate(signed.certificates):
+            serial, issuer, subject, _ = certificate_fields(cert)
+            is_leaf = serial.content == signer.serial.content and issuer.encoding == signer.issuer.encoding
+            if index not in on_chain and (is_leaf or subject.encoding in wanted):
+                on_chain.add(index)
+                wanted.add(issuer.encoding)
+                grown = True
+    for index, cert in enumerate(signed.certificates):
+        if index not in on_chain:
+            subject = name_text(certificate_fields(cert)[2])
+            raise refused(f"{what} holds a certificate outside its signer's chain: {subject}")
+
+
 def check_timestamp(values):
     """An RFC 3161 timestamp attribute: one value, a signedData token over a TSTInfo with one signer and no
     unauthenticated attribute of its own (nothing else can hide in it)."""
@@ -504,6 +525,7 @@ def check_timestamp(values):
     token = signed_data(values[0], "the timestamp token")
     if token.content_type != TST_INFO or len(token.signers) != 1 or token.signers[0].unauthenticated:
         raise refused("a timestamp token that is not one signer's TSTInfo without unauthenticated attributes")
+    check_chain(token, token.signers[0], "the timestamp token")
 
 
 def judge_attributes(signer):
@@ -532,6 +554,7 @@ def judge(data):
         raise refused(f"{len(signature.signers)} signers")
     signer = signature.signers[0]
     timestamp = judge_attributes(signer)
+    check_chain(signature, signer, "the signature")
     found = signer_certificate(signature, signer)
     if found is None:
         raise refused("the signer's certificate is not in the signature")

@@ -1,6 +1,7 @@
 """authenticode.py on a small PE program signed here and altered the ways an attacker would alter a genuine setup."""
 import os
 import shutil
+import ssl
 import struct
 import subprocess
 import sys
@@ -73,6 +74,12 @@ def with_signers(data, signers):
         0x31, signers(fields[-1].children[0])))
 
 
+def with_certificate(data, element):
+    """DATA with ELEMENT added to its signature's certificates."""
+    return with_signed_data(data, lambda fields: b"".join(
+        der(0xA0, field.content + element) if field.ident == 0xA0 else field.encoding for field in fields))
+
+
 def with_attribute(oid, value):
     """A signers function: the genuine signer with one unauthenticated attribute of type OID added."""
     return lambda signer: der(0x30, signer.content + der(0xA1, der(0x30, oid + der(0x31, value))))
@@ -113,6 +120,8 @@ class InspectTest(unittest.TestCase):
                 cls.files[name] = stream.read()
         with open(os.path.join(work, "token.der"), "rb") as stream:
             cls.token = stream.read()
+        with open(os.path.join(work, "tsa.pem"), encoding="ascii") as stream:
+            cls.stranger = ssl.PEM_cert_to_DER_cert(stream.read())
 
     @classmethod
     def tearDownClass(cls):
@@ -145,9 +154,10 @@ class InspectTest(unittest.TestCase):
              "REFUSED: an unauthenticated attribute 1.3.6.1.4.1.42921.1.2.1 beside the signature"),
             ("legacy countersignature", with_signers(rsa, with_attribute(COUNTERSIGNATURE_OID, der(0x30, b""))),
              1, "attribute 1.2.840.113549.1.9.6 beside"),
-            ("a blob among the certificates", with_signed_data(rsa, lambda fields: b"".join(
-                field.encoding if field.ident != 0xA0 else der(0xA0, field.content + der(0xA1, der(0x04, b"blob")))
-                for field in fields)), 1, "holds an element of tag 0xa1 among its certificates"),
+            ("a blob among the certificates", with_certificate(rsa, der(0xA1, der(0x04, b"blob"))), 1,
+             "holds an element of tag 0xa1 among its certificates"),
+            ("a certificate beside the chain", with_certificate(rsa, self.stranger), 1,
+             "a certificate outside its signer's chain: CN=tsa signer,O=Test"),
             ("two signers", with_signers(rsa, lambda signer: signer.encoding * 2), 1, "REFUSED: 2 signers"),
             ("16 zero bytes in the table", with_table(rsa, bytes(grown) + bytes(16)), 1,
              "bytes beyond the signature in the certificate table"),
