@@ -96,10 +96,9 @@ class InspectTest(unittest.TestCase):
         with open(os.path.join(work, "t.c"), "w", encoding="ascii") as source:
             source.write("int main(void) { return 0; }\n")
         tool("x86_64-w64-mingw32-gcc", "-s", "-o", "t.exe", "t.c", cwd=work)
-        for name, key, usage in (("rsa", ["rsa:2048"], "codeSigning"), ("ec", ["ec", "-pkeyopt",
-                                 "ec_paramgen_curve:P-256"], "codeSigning"), ("nested", ["ec", "-pkeyopt",
-                                 "ec_paramgen_curve:P-256"], "codeSigning"), ("tsa", ["rsa:2048"],
-                                 "critical,timeStamping")):
+        ec = ["ec", "-pkeyopt", "ec_paramgen_curve:P-256"]
+        for name, key, usage in (("rsa", ["rsa:2048"], "codeSigning"), ("ec", ec, "codeSigning"),
+                                 ("nested", ec, "codeSigning"), ("tsa", ["rsa:2048"], "critical,timeStamping")):
             tool("openssl", "req", "-x509", "-newkey", *key, "-nodes", "-keyout", f"{name}.key", "-out",
                  f"{name}.pem", "-days", "30", "-subj", f"/O=Test/CN={name} signer", "-addext",
                  f"extendedKeyUsage={usage}", cwd=work)
@@ -137,7 +136,8 @@ class InspectTest(unittest.TestCase):
     def test_files(self):
         rsa = self.files["rsa-signed"]
         table = table_of(rsa)
-        signature = table[8:authenticode.read_header(table, 8, len(table))[2]]
+        start, signature = len(rsa) - len(table), table[8:authenticode.read_header(table, 8, len(table))[2]]
+        padding = len(table) - 8 - len(signature)
         grown = bytearray(table)
         struct.pack_into("<I", grown, 0, struct.unpack_from("<I", table)[0] + 16)
         rows = [
@@ -160,7 +160,7 @@ class InspectTest(unittest.TestCase):
              "a certificate outside its signer's chain: CN=tsa signer,O=Test"),
             ("two signers", with_signers(rsa, lambda signer: signer.encoding * 2), 1, "REFUSED: 2 signers"),
             ("16 zero bytes in the table", with_table(rsa, bytes(grown) + bytes(16)), 1,
-             "bytes beyond the signature in the certificate table"),
+             f"REFUSED: {16 + padding} bytes beyond the signature in the certificate table"),
             ("data after the table", rsa + bytes(8), 1, "REFUSED: 8 bytes of data after the certificate table"),
             ("second WIN_CERTIFICATE", with_table(rsa, table + table), 1, "a second WIN_CERTIFICATE"),
             ("control characters in a name", rsa.replace(b"rsa signer", b"rsa\nsi\x1bner"), 0,
@@ -168,8 +168,8 @@ class InspectTest(unittest.TestCase):
             ("truncated", rsa[:-100], 2, "MALFORMED: truncated"),
             ("table size beyond the file", with_table(rsa, table, extra=8), 2, "MALFORMED: truncated"),
             ("not a PE", b"\x7fELF" + bytes(200), 2, "MALFORMED: not a PE file"),
-            ("bad DER", rsa[:len(rsa) - len(table) + 9] + b"\x80" + rsa[len(rsa) - len(table) + 10:], 2,
-             "MALFORMED: bad DER at offset"),
+            ("indefinite length", rsa[:start + 9] + b"\x80" + rsa[start + 10:], 2,
+             f"MALFORMED: bad DER at offset {start + 8}: indefinite length"),
             ("length not minimal", with_table(rsa, struct.pack("<IHH", len(table) + 8, 0x0200, 2) + b"\x30\x84\x00\x00"
                                                + table[10:] + bytes(6)), 2, "length not minimally encoded"),
             ("unsigned", self.files["t"], 3, "UNSIGNED: no certificate table"),
