@@ -186,10 +186,10 @@ buildinfo_format=2
 
 # write_buildinfo FILE: the record of the variables the release has set (see release.sh's record_release).
 write_buildinfo() {
-  local fields=(--field "Format=$buildinfo_format" --field "Source=Quillmart-Setup") name payload errors
+  local fields=(--field "Format=$buildinfo_format" --field "Source=Quillmart-Setup") name payload errors build
   if [ -n "$commit" ]; then
-    fields+=(--field "Source-Commit=$commit" --field "Source-Tree=$tree_state"
-      --field "Build=scripts/release-build.sh of the commit (Release, zopfli), env -i: ${build_environment[*]} umask 022"
+    build="scripts/release-build.sh of the commit (Release, zopfli), env -i: ${build_environment[*]} umask 022"
+    fields+=(--field "Source-Commit=$commit" --field "Source-Tree=$tree_state" --field "Build=$build"
       --field "Build-Architecture=$(build_architecture)" --field "Debian-Release=$(debian_release)"
       --field "Source-Date-Epoch=$signing_time" --packages-from -)
   else
@@ -209,13 +209,9 @@ write_buildinfo() {
       --field "Signer-Certificate-SHA256=$(certificate_sha256 "$signer_cert")" --field "Signature-Key=$key_type")
   fi
   fields+=(--field "Timestamp-Authority=${timestamp:-none}" --field "Reproducible=$reproducible")
-  if [ -n "$commit" ]; then
-    errors=$(toolchain_closure | python3 -I "${BASH_SOURCE[0]%/*}/release_record.py" write "${fields[@]}" -- "$1") ||
-      die "$errors"
-  else
-    errors=$(python3 -I "${BASH_SOURCE[0]%/*}/release_record.py" write "${fields[@]}" -- "$1" </dev/null) ||
-      die "$errors"
-  fi
+  # The packages reach the writer on its standard input: no temporary file, and a failed listing fails the pipe.
+  errors=$(if [ -n "$commit" ]; then toolchain_closure; fi |
+    python3 -I "${BASH_SOURCE[0]%/*}/release_record.py" write "${fields[@]}" -- "$1") || die "$errors"
 }
 
 # buildinfo_field FILE NAME: the value of the record's "NAME: value" line (empty when there is none). A record

@@ -127,16 +127,13 @@ def debian_release(value):
     match = RELEASE.fullmatch(value)
     if not match or match.group(2) not in RELEASES:
         return "not '<major>.<minor> (bookworm)' or '<major>.<minor> (trixie)'"
-    return None if RELEASES[match.group(2)] == match.group(1) else f"{match.group(2)} is not Debian {match.group(1)}"
+    codename = match.group(2)
+    return None if RELEASES[codename] == match.group(1) else f"named {codename}, which is Debian {RELEASES[codename]}"
 
 
 def build(value):
     return "not the text of a setup built elsewhere" if value.startswith("given with") and value != SETUP_BUILD \
         else None
-
-
-def printable(value):
-    return None  # every line's text is already printable, with no blank at either end
 
 
 def payload_file(value):
@@ -146,6 +143,7 @@ def payload_file(value):
     return None if match.group(1) in PAYLOAD_NAMES else "not a file of the payload (" + ", ".join(PAYLOAD_NAMES) + ")"
 
 
+# The grammar of each field's value; Signer has none beyond every line's (printable, no blank at either end).
 CHECKS = {
     "Format": exact(FORMAT), "Source": exact(SOURCE), "Source-Commit": matching(r"[0-9a-f]{40}", "40 lower-case hex"),
     "Source-Tree": exact("clean", ALLOW_DIRTY), "Build": build, "Build-Architecture": exact("amd64"),
@@ -153,7 +151,7 @@ CHECKS = {
     "Payload": exact("demo stand-ins", "release files"), PAYLOAD_FILE: payload_file,
     "Unsigned-SHA256": matching(HEX64, "64 lower-case hex"),
     "Signed-SHA256": lambda v: None if v == UNSIGNED or HEX64.fullmatch(v) else f"not 64 hex or {quote(UNSIGNED)}",
-    "Signer": printable, "Signer-Certificate-SHA256": lambda v: None if v == "none" or HEX64.fullmatch(v)
+    "Signer-Certificate-SHA256": lambda v: None if v == "none" or HEX64.fullmatch(v)
     else "not 64 hex or 'none'", "Signature-Key": matching(KEY_WORD, "a key type (RSA, ECDSA or one word)"),
     "Timestamp-Authority": lambda v: None if v == "none" or URL.fullmatch(v) else "not 'none' or an http(s) URL",
     "Reproducible": matching(REPRODUCIBLE, "one of the release's reproducibility texts"),
@@ -212,7 +210,9 @@ def field(fields, seen, text, number):
     """One "Field: value" line; returns the field a continuation line would belong to."""
     match = FIELD_LINE.fullmatch(text)
     if not match:
-        raise RecordError(number, "record", f"not a 'Field: value' line: {quote(text)}")
+        name = FIELD_NAME.match(text.encode())
+        raise RecordError(number, name.group(1).decode() if name else "record",
+                          f"not a 'Field: value' line: {quote(text)}")
     name, value = match.groups()
     if name not in ORDER:
         raise RecordError(number, name, "not a field of the record")
@@ -227,7 +227,7 @@ def field(fields, seen, text, number):
         return name
     if value is None or value.startswith(" ") or not value:
         raise RecordError(number, name, "no value after 'Field: '")
-    wrong = CHECKS[name](value)
+    wrong = CHECKS[name](value) if name in CHECKS else None
     if wrong:
         raise RecordError(number, name, f"{quote(value)} is {wrong}")
     fields.append((name, value, number))
@@ -272,8 +272,8 @@ def whole_record(record, lines):
             raise RecordError(None, PAYLOAD_FILE, f"missing for {name}")
     for name in ("Signer", "Signer-Certificate-SHA256"):
         if (record.get(name) == "none") == signed:
-            expected = "a signer, not 'none'" if signed else "'none'"
-            raise RecordError(lines[name], name, f"{expected}, as Signed-SHA256 is {quote(record.get('Signed-SHA256'))}")
+            why = "Signed-SHA256 names a signed setup" if signed else "the setup is unsigned (Signed-SHA256: none)"
+            raise RecordError(lines[name], name, f"{quote(record.get(name))}, but {why}")
 
 
 # --- Writing ----------------------------------------------------------------------------------------------------
