@@ -102,6 +102,7 @@ def quote(text):
 
 
 def escape(char):
+    """One character as \\xNN (or \\uNNNN), so that no message can move the cursor or reorder a terminal line."""
     code = ord(char)
     return f"\\x{code:02x}" if code < 0x100 else f"\\u{code:04x}" if code < 0x10000 else f"\\U{code:08x}"
 
@@ -109,14 +110,17 @@ def escape(char):
 # --- Values: each checker returns None or what is wrong -----------------------------------------------------------
 
 def exact(*texts):
+    """A field with a fixed set of texts: the release writes nothing else there."""
     return lambda value: None if value in texts else "not " + " or ".join(quote(t) for t in texts)
 
 
 def matching(pattern, what):
+    """A field whose whole value must match pattern (never a prefix: nothing may follow the value)."""
     return lambda value: None if re.fullmatch(pattern, value) else f"not {what}"
 
 
 def epoch(value):
+    """Seconds since 1970 as the release's SOURCE_DATE_EPOCH: a plain number within the years a build can have."""
     if not EPOCH.fullmatch(value):
         return "not a number of seconds (digits, no leading zero)"
     low, high = EPOCH_RANGE
@@ -124,6 +128,7 @@ def epoch(value):
 
 
 def debian_release(value):
+    """The Debian the release was built on; its codename decides which system the verifier rebuilds in."""
     match = RELEASE.fullmatch(value)
     if not match or match.group(2) not in RELEASES:
         return "not '<major>.<minor> (bookworm)' or '<major>.<minor> (trixie)'"
@@ -132,11 +137,13 @@ def debian_release(value):
 
 
 def build(value):
+    """A built record's free text must not pass for the text of a setup built elsewhere."""
     return "not the text of a setup built elsewhere" if value.startswith("given with") and value != SETUP_BUILD \
         else None
 
 
 def payload_file(value):
+    """'<name> <size> <sha256>' of one of the files the setup embeds."""
     match = PAYLOAD_LINE.fullmatch(value)
     if not match:
         return "not '<name> <size> <sha256>'"
@@ -173,7 +180,7 @@ def read_record(data):
     for number, raw in enumerate(raws[:-1], 1):
         text = line_text(raw, number, current, raws[-1] is None and number == len(raws) - 1)
         if text.startswith(" "):
-            entry(fields, text, number, current, last=not raws[number] or not raws[number].startswith(b" "))
+            entry(fields, seen, text, number, current, last=not raws[number] or not raws[number].startswith(b" "))
             continue
         current = field(fields, seen, text, number)
     checked = Record(tuple((key, tuple(v) if key == PACKAGES else v) for key, v, _ in fields))
@@ -234,8 +241,8 @@ def field(fields, seen, text, number):
     return name
 
 
-def entry(fields, text, number, current, last):
-    """One " name (= version)," line of Installed-Build-Depends."""
+def entry(fields, seen, text, number, current, last):
+    """One " name (= version)," line of Installed-Build-Depends; seen holds the names as (field, name)."""
     if current != PACKAGES:
         raise RecordError(number, current or "record", f"a continuation line, but the field has one line: "
                           f"{quote(text)}")
@@ -247,10 +254,10 @@ def entry(fields, text, number, current, last):
         raise RecordError(number, PACKAGES, "the last package ends with a comma")
     if not comma and not last:
         raise RecordError(number, PACKAGES, "a comma is missing after the package")
-    packages = fields[-1][1]
-    if any(known == name for known, _ in packages):
-        raise RecordError(number, PACKAGES, f"package {quote(name)} given twice")
-    packages.append((name, version))
+    if (PACKAGES, name) in seen:
+        raise RecordError(number, PACKAGES, f"package {quote(name)} given twice (first on line {seen[PACKAGES, name]})")
+    seen[PACKAGES, name] = number
+    fields[-1][1].append((name, version))
 
 
 def whole_record(record, lines):
@@ -297,6 +304,7 @@ def write_record(fields):
 # --- Command line -----------------------------------------------------------------------------------------------
 
 def command_read(arguments):
+    """read [--] RECORD: the validated fields as FIELD<TAB>VALUE lines, for the shell to pick from."""
     if arguments[:1] == ["--"]:
         arguments = arguments[1:]
     if len(arguments) != 1:
@@ -318,6 +326,7 @@ def command_read(arguments):
 
 
 def command_write(arguments):
+    """write [--field NAME=VALUE | --packages-from FILE]... [--] OUT: the fields in argument order."""
     fields, out = [], None
     while arguments:
         option, arguments = arguments[0], arguments[1:]
@@ -341,6 +350,7 @@ def command_write(arguments):
 
 
 def field_argument(text):
+    """NAME=VALUE, split at the first '=' (a value may hold more of them)."""
     name, equals, value = text.partition("=")
     if not equals:
         raise RecordError(None, "arguments", f"--field {quote(text)} is not NAME=VALUE")

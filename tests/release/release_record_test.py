@@ -123,6 +123,37 @@ def mutated(base, old, new):
     return BASES[base].replace(old, new, 1)
 
 
+@st.composite
+def debian_versions(draw):
+    """Debian's version syntax by construction: ':' only after an epoch, '-' only before a revision."""
+    epoch, revision = draw(st.sampled_from(["", "0:", "12:"])), draw(st.sampled_from(["", "-1", "-0+b2", "-3~x.y"]))
+    alphabet = "aZ09.+~" + (":" if epoch else "") + ("-" if revision else "")
+    return epoch + draw(st.sampled_from("0123456789")) + draw(st.text(alphabet, max_size=10)) + revision
+
+
+VERSIONS = debian_versions()
+NAMES = st.builds(str.__add__, st.sampled_from("az09"), st.text("az09+.-", min_size=1, max_size=12))
+
+
+def mutate(data, operation, first, second, insert):
+    """data with one byte flipped, a control text inserted, or a line duplicated, deleted or swapped."""
+    if operation == "flip":
+        at = first % len(data)
+        return data[:at] + bytes([data[at] ^ (1 << second % 8)]) + data[at + 1:]
+    if operation == "insert":
+        at = first % (len(data) + 1)
+        return data[:at] + insert + data[at:]
+    lines = data.split(b"\n")
+    one, other = first % len(lines), second % len(lines)
+    if operation == "duplicate":
+        lines.insert(one, lines[one])
+    elif operation == "delete":
+        del lines[one]
+    else:
+        lines[one], lines[other] = lines[other], lines[one]
+    return b"\n".join(lines)
+
+
 class ReaderTest(unittest.TestCase):
     def test_malformed_records_name_their_line_and_field(self):
         for base, old, new, line, field in MALFORMED:
@@ -179,37 +210,6 @@ class ReaderTest(unittest.TestCase):
         record = tuple((name, values[name]) if name != "Payload-File" else (name, value)
                        for name, value in fields(setup, signed))
         self.assertEqual(rr.read_record(rr.write_record(record)).fields, record)
-
-
-@st.composite
-def debian_versions(draw):
-    """Debian's version syntax by construction: ':' only after an epoch, '-' only before a revision."""
-    epoch, revision = draw(st.sampled_from(["", "0:", "12:"])), draw(st.sampled_from(["", "-1", "-0+b2", "-3~x.y"]))
-    alphabet = "aZ09.+~" + (":" if epoch else "") + ("-" if revision else "")
-    return epoch + draw(st.sampled_from("0123456789")) + draw(st.text(alphabet, max_size=10)) + revision
-
-
-VERSIONS = debian_versions()
-NAMES = st.builds(str.__add__, st.sampled_from("az09"), st.text("az09+.-", min_size=1, max_size=12))
-
-
-def mutate(data, operation, first, second, insert):
-    """data with one byte flipped, a control text inserted, or a line duplicated, deleted or swapped."""
-    if operation == "flip":
-        at = first % len(data)
-        return data[:at] + bytes([data[at] ^ (1 << second % 8)]) + data[at + 1:]
-    if operation == "insert":
-        at = first % (len(data) + 1)
-        return data[:at] + insert + data[at:]
-    lines = data.split(b"\n")
-    one, other = first % len(lines), second % len(lines)
-    if operation == "duplicate":
-        lines.insert(one, lines[one])
-    elif operation == "delete":
-        del lines[one]
-    else:
-        lines[one], lines[other] = lines[other], lines[one]
-    return b"\n".join(lines)
 
 
 class CommandTest(unittest.TestCase):
