@@ -173,7 +173,7 @@ class ReaderTest(unittest.TestCase):
                 self.assertEqual(record.fields, fields(setup, signed))
         self.assertEqual(rr.read_record(BASES[S]).payload_files["Quillmart.exe"], (223744, HEX[::-1]))
 
-    @settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+    @settings(max_examples=200, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
     @given(st.lists(st.tuples(st.sampled_from("flip insert duplicate delete swap".split()), st.integers(0, 10 ** 6),
                               st.integers(0, 10 ** 6), st.sampled_from(["\r", "\x1b[2K", "\x00", "\x7f", "\x85",
                                                                         "\u202e", "\t", "\n", "\n\n", " "])),
@@ -192,7 +192,7 @@ class ReaderTest(unittest.TestCase):
         # What the reader accepts is exactly the text the writer makes of it.
         self.assertEqual(rr.write_record(record.fields), data)
 
-    @settings(max_examples=60, deadline=None)
+    @settings(max_examples=60, deadline=None, database=None)
     @given(st.data())
     def test_generated_records_round_trip(self, data):
         setup, signed = data.draw(st.booleans()), data.draw(st.booleans())
