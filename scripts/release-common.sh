@@ -218,58 +218,53 @@ debian_release() {
 
 # --- The .buildinfo --------------------------------------------------------------------------------------------------
 # A record is "Key: value" lines, as in Debian's .buildinfo files; Installed-Build-Depends is a field of its own
-# with one "name (= version)," line per package, each beginning with a blank.
+# with one "name (= version)," line per package, each beginning with a blank. scripts/release_record.py writes and
+# reads it: the writer reads its own text back, so a release never publishes a record its check would refuse.
 buildinfo_format=2
 
 # write_buildinfo FILE: the record of the variables the release has set (see release.sh's record_release).
 write_buildinfo() {
-  {
-    echo "Format: $buildinfo_format"
-    echo "Source: Quillmart-Setup"
-    if [ -n "$commit" ]; then
-      echo "Source-Commit: $commit"
-      echo "Source-Tree: $tree_state"
-      echo "Build: scripts/release-build.sh of the commit (Release, zopfli), env -i: ${build_environment[*]} umask 022"
-      echo "Build-Architecture: $(build_architecture)"
-      echo "Debian-Release: $(debian_release)"
-      echo "Source-Date-Epoch: $signing_time"
-      echo "Installed-Build-Depends:"
-      toolchain_closure | sed 's/^\([^ ]*\) \(.*\)$/ \1 (= \2),/; $ s/,$//'
-    else
-      echo "Build: given with --setup: built elsewhere; this record holds only what the signing machine knows"
-      echo "Signing-Time: $signing_time"
-    fi
-    if [ "$demo" = 1 ]; then echo "Payload: demo stand-ins"; else echo "Payload: release files"; fi
-    local name
-    for name in WebView2Loader.dll Quillmart.exe; do
-      echo "Payload-File: $name $(file_size "$inputs/$name") $(file_sha256 "$inputs/$name")"
-    done
-    echo "Unsigned-SHA256: $(file_sha256 "$unsigned_exe")"
-    if [ "$kind" = unsigned ]; then
-      echo "Signed-SHA256: none (unsigned)"
-      echo "Signer: none"
-      echo "Signer-Certificate-SHA256: none"
-    else
-      echo "Signed-SHA256: $(file_sha256 "$partial")"
-      echo "Signer: $signer"
-      echo "Signer-Certificate-SHA256: $(certificate_sha256 "$signer_cert")"
-      echo "Signature-Key: $key_type"
-    fi
-    echo "Timestamp-Authority: ${timestamp:-none}"
-    echo "Reproducible: $reproducible"
-  } >"$1"
+  local fields=(--field "Format=$buildinfo_format" --field "Source=Quillmart-Setup") name payload errors build
+  if [ -n "$commit" ]; then
+    build="scripts/release-build.sh of the commit (Release, zopfli), env -i: ${build_environment[*]} umask 022"
+    fields+=(--field "Source-Commit=$commit" --field "Source-Tree=$tree_state" --field "Build=$build"
+      --field "Build-Architecture=$(build_architecture)" --field "Debian-Release=$(debian_release)"
+      --field "Source-Date-Epoch=$signing_time" --packages-from -)
+  else
+    fields+=(--field "Build=given with --setup: built elsewhere; this record holds only what the signing machine knows"
+      --field "Signing-Time=$signing_time")
+  fi
+  if [ "$demo" = 1 ]; then payload="demo stand-ins"; else payload="release files"; fi
+  fields+=(--field "Payload=$payload")
+  for name in WebView2Loader.dll Quillmart.exe; do
+    fields+=(--field "Payload-File=$name $(file_size "$inputs/$name") $(file_sha256 "$inputs/$name")")
+  done
+  fields+=(--field "Unsigned-SHA256=$(file_sha256 "$unsigned_exe")")
+  if [ "$kind" = unsigned ]; then
+    fields+=(--field "Signed-SHA256=none (unsigned)" --field "Signer=none" --field "Signer-Certificate-SHA256=none")
+  else
+    fields+=(--field "Signed-SHA256=$(file_sha256 "$partial")" --field "Signer=$signer"
+      --field "Signer-Certificate-SHA256=$(certificate_sha256 "$signer_cert")" --field "Signature-Key=$key_type")
+  fi
+  fields+=(--field "Timestamp-Authority=${timestamp:-none}" --field "Reproducible=$reproducible")
+  # The packages reach the writer on its standard input: no temporary file, and a failed listing fails the pipe.
+  errors=$(if [ -n "$commit" ]; then toolchain_closure; fi |
+    python3 -I "${BASH_SOURCE[0]%/*}/release_record.py" write "${fields[@]}" -- "$1") || die "$errors"
 }
 
-# buildinfo_field FILE NAME: the value of the record's "NAME: value" line (empty when there is none).
+# buildinfo_field FILE NAME: the value of the record's "NAME: value" line (empty when there is none). A record
+# that is not exactly what a release writes ends the script with the reader's one line.
 buildinfo_field() {
-  awk -v key="$2:" '$1 == key { sub(/^[^:]*: ?/, ""); print; exit }' "$1"
+  local fields
+  fields=$(python3 -I "${BASH_SOURCE[0]%/*}/release_record.py" read -- "$1") || die "$1: $fields"
+  awk -F'\t' -v key="$2" '$1 == key { print $2; exit }' <<<"$fields"
 }
 
 # buildinfo_packages FILE: "name version" of each package of the record's Installed-Build-Depends, sorted.
 buildinfo_packages() {
-  awk '/^Installed-Build-Depends:/ { inside = 1; next }
-       inside && /^ / { gsub(/[(),=]/, " "); print $1, $2; next }
-       { inside = 0 }' "$1" | LC_ALL=C sort
+  local fields
+  fields=$(python3 -I "${BASH_SOURCE[0]%/*}/release_record.py" read -- "$1") || die "$1: $fields"
+  awk -F'\t' '$1 == "Installed-Build-Depends" { print $2 }' <<<"$fields" | LC_ALL=C sort
 }
 
 file_sha256() { sha256sum -- "$1" | cut -d' ' -f1; }
