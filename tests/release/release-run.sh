@@ -111,7 +111,7 @@ osslsigncode remove-signature -in "$out" -out "$scratch/stripped.exe" >/dev/null
 ec_sha=$(openssl x509 -in "$keys/ec.pem" -outform DER | sha256sum | cut -d' ' -f1)
 ec_subject=$(openssl x509 -in "$keys/ec.pem" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')
 sed -e 's/^Signed-SHA256: .*/Signed-SHA256: none (unsigned)/' -e 's/^Signer: .*/Signer: none/' \
-  -e 's/^Signer-Certificate-SHA256: .*/Signer-Certificate-SHA256: none/' "$out.buildinfo" >"$scratch/unsigned.buildinfo"
+  -e 's/^Signer-Certificate-SHA256: .*/Signer-Certificate-SHA256: none/' -e '/^Signature-Key:/d' "$out.buildinfo" >"$scratch/unsigned.buildinfo"
 sed "s/^Source-Commit: .*/Source-Commit: $(printf '%040d' 7)/" "$out.buildinfo" >"$scratch/unknown.buildinfo"
 mkdir -p "$scratch/other" "$scratch/no-ossl" "$scratch/mine/notes"
 cp "$demo/WebView2Loader.dll" "$demo/Quillmart.exe" "$scratch/other/"
