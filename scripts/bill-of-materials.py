@@ -9,14 +9,16 @@ write lists the setup, every static library the link took a member from (read fr
 to the Debian package that installed it) and the two payload files. Its time is SOURCE_DATE_EPOCH, its serial
 number is derived from its content: the same inputs give the same bytes. It exits 0, or 1 with one line naming
 the cause.
-compare prints one line: 0 when both bills list the same components with the same versions and hashes (a
-difference in the setup's own hashes alone, as after signing it again, is said but accepted; with --setup the
-published bill's setup hashes must be those of EXE), 1 naming the first difference, 2 when a file cannot be read or
-is not a bill.
+compare prints one line: 0 when both bills list the same components (each name once) with the same types, versions,
+purls and sets of hashes (a difference in the setup's own hashes alone, as after signing it again, is said but
+accepted), 1 naming the first difference, 2 when a file cannot be read or is not a bill of the strict shape compare
+reads, or, with --setup, when the published bill's setup hashes are not those of EXE (a bill of another setup).
 Standard library only; runs with Debian's python3.
 """
 import argparse
+import array
 import hashlib
+import itertools
 import json
 import os
 import re
@@ -590,6 +592,9 @@ def write(options):
 
 MAX_BILL_BYTES = 16 << 20
 MAX_DEPTH = 64
+# For check_depth: an opening bracket is a step of +1, a closing one of -1 (255 as a signed byte), the rest is dropped.
+DEPTH_STEPS = bytes.maketrans(b"[{]}", b"\x01\x01\xff\xff")
+DEPTH_OTHERS = bytes(set(range(256)) - set(b"[]{}"))
 # The hash algorithms of the format and the length of each one's hex digest.
 HASH_LENGTHS = {"MD5": 32, "SHA-1": 40, "SHA-256": 64, "SHA-384": 96, "SHA-512": 128, "SHA3-256": 64,
                 "SHA3-384": 96, "SHA3-512": 128, "BLAKE2b-256": 64, "BLAKE2b-384": 96, "BLAKE2b-512": 128,
@@ -635,16 +640,13 @@ def read_limited(path):
 
 
 def check_depth(text):
-    """Refuses nesting deeper than MAX_DEPTH, counted on the text (strings skipped) before any parser recurses."""
-    depth = 0
-    for token in re.finditer(r'"[^"\\]*(?:\\.[^"\\]*)*"|[\[\]{}]', text):
-        mark = token[0]
-        if mark in "[{":
-            depth += 1
-            if depth > MAX_DEPTH:
-                raise Malformed(f"nested deeper than {MAX_DEPTH} levels")
-        elif mark in "]}":
-            depth -= 1
+    """Refuses nesting deeper than MAX_DEPTH, counted on the text before any parser recurses: escape pairs are
+    dropped left to right (so an escaped backslash goes before the quote after it), then every string (which holds
+    no quote any more), and the running sum of +1 per opening and -1 per closing bracket is the depth."""
+    bare = re.sub(r'"[^"]*"', "", text.replace("\\\\", "").replace('\\"', ""))
+    steps = array.array("b", bare.encode("utf-8", "replace").translate(DEPTH_STEPS, DEPTH_OTHERS))
+    if max(itertools.accumulate(steps), default=0) > MAX_DEPTH:
+        raise Malformed(f"nested deeper than {MAX_DEPTH} levels")
 
 
 def unique_object(pairs):
@@ -661,6 +663,13 @@ def no_constant(name):
     raise Malformed(f"{name} is not a JSON number")
 
 
+def bounded_int(text):
+    """An integer of at most 64 digits: Python refuses to convert longer ones with an error of its own."""
+    if len(text.lstrip("-")) > 64:
+        raise Malformed(f"a number of {len(text.lstrip('-'))} digits")
+    return int(text)
+
+
 def parse_json(data):
     """UTF-8 JSON of bounded depth, without duplicate keys or NaN/Infinity."""
     try:
@@ -669,7 +678,8 @@ def parse_json(data):
         raise Malformed(f"not UTF-8 (byte {error.start})") from error
     check_depth(text)
     try:
-        return json.loads(text, object_pairs_hook=unique_object, parse_constant=no_constant)
+        return json.loads(text, object_pairs_hook=unique_object, parse_constant=no_constant,
+                          parse_int=bounded_int)
     except json.JSONDecodeError as error:
         raise Malformed(f"not JSON: {error.msg} at line {error.lineno} column {error.colno}") from error
     except RecursionError as error:
