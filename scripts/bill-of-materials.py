@@ -599,7 +599,8 @@ DEPTH_OTHERS = bytes(set(range(256)) - set(b"[]{}"))
 HASH_LENGTHS = {"MD5": 32, "SHA-1": 40, "SHA-256": 64, "SHA-384": 96, "SHA-512": 128, "SHA3-256": 64,
                 "SHA3-384": 96, "SHA3-512": 128, "BLAKE2b-256": 64, "BLAKE2b-384": 96, "BLAKE2b-512": 128,
                 "BLAKE3": 64}
-# The algorithms a rebuild's hashes are held to; one of them missing from the published bill is a difference.
+# The algorithms of today's strength: a published bill that has none of them where the rebuild has one is named as
+# giving only weaker hashes.
 STRONG_HASHES = {"SHA-256", "SHA-384", "SHA-512", "SHA3-256", "SHA3-384", "SHA3-512", "BLAKE2b-256",
                  "BLAKE2b-384", "BLAKE2b-512", "BLAKE3"}
 
@@ -617,7 +618,7 @@ def shown(value):
         code = ord(char)
         if code < 0x20 or 0x7F <= code < 0xA0:
             out.append(f"\\x{code:02x}")
-        elif not char.isprintable() and char != " ":
+        elif not char.isprintable():
             out.append(f"\\u{code:04x}" if code < 0x10000 else f"\\U{code:08x}")
         else:
             out.append(char)
@@ -705,14 +706,17 @@ def check_hashes(where, hashes):
         algorithms.add(alg)
 
 
-def check_component(where, component):
-    """One component: an object with string name and type, string version and purl when present, valid hashes."""
+def check_component(component, position=None):
+    """One component (the subject without a position): an object with string name and type, string version, purl
+    and bom-ref when present, valid hashes."""
+    kind = "the subject" if position is None else "component"
+    where = f"{kind} {position or '(metadata.component)'}"
     if not isinstance(component, dict):
         raise Malformed(f"{where} is not an object")
     for field in ("name", "type"):
         if not isinstance(component.get(field), str):
             raise Malformed(f"{where} has no string {field}")
-    where = f"component {shown(component['name'])}"
+    where = f"{kind} {shown(component['name'])}"
     for field in ("version", "purl", "bom-ref"):
         if field in component and not isinstance(component[field], str):
             raise Malformed(f"{where}: its {field} is not a string")
@@ -731,11 +735,11 @@ def check_shape(bill):
         raise Malformed("the bill names no subject (metadata.component)")
     if not isinstance(components, list):
         raise Malformed("components is not a list")
-    check_component("the subject (metadata.component)", metadata["component"])
+    check_component(metadata["component"])
     names, refs = set(), set()
     for index, component in enumerate([metadata["component"]] + components):
         if index:
-            check_component(f"component {index}", component)
+            check_component(component, index)
             if component["name"] in names:
                 raise Malformed(f"the component {shown(component['name'])} is listed twice")
             names.add(component["name"])
