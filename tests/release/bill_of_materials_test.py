@@ -103,16 +103,18 @@ def deep(levels):
 
 class HashesTest(unittest.TestCase):
     def test_files_over_a_mebibyte_are_hashed_whole(self):
+        folder = os.path.join(WORK.name, "big")
+        os.mkdir(folder)
         for name in bom.PAYLOAD_FILES:
-            made_file(name, 3 * MIB + 17)
-        big = made_file("big.a", 3 * MIB)
-        listed = {"file_hashes": {"big.a": bom.file_hashes(big)},
-                  "payload_components": {c["name"]: c["hashes"] for c in bom.payload_components(WORK.name, {})}}
+            made_file(os.path.join("big", name), 3 * MIB + 17)
+        big = made_file(os.path.join("big", "libbig.a"), 3 * MIB)
+        listed = {"file_hashes": {"libbig.a": bom.file_hashes(big)},
+                  "payload_components": {c["name"]: c["hashes"] for c in bom.payload_components(folder, {})}}
         for source, files in listed.items():
             for name, hashes in files.items():
                 with self.subTest(source=source, file=name):
                     self.assertEqual({h["alg"]: h["content"] for h in hashes},
-                                     whole_file_hashes(os.path.join(WORK.name, name)))
+                                     whole_file_hashes(os.path.join(folder, name)))
 
 
 COPYRIGHT = """\
