@@ -9,17 +9,20 @@ write lists the setup, every static library the link took a member from (read fr
 to the Debian package that installed it) and the two payload files. Its time is SOURCE_DATE_EPOCH, its serial
 number is derived from its content: the same inputs give the same bytes. It exits 0, or 1 with one line naming
 the cause.
-compare prints one line: 0 when both bills list the same components with the same versions and hashes (a
-difference in the setup's own hashes alone, as after signing it again, is said but accepted; with --setup the
-published bill's setup hashes must be those of EXE), 1 naming the first difference, 2 when a file cannot be read or
-is not a bill.
+compare prints one line: 0 when both bills list the same components (each name once) with the same types, versions,
+purls and sets of hashes (a difference in the setup's own hashes alone, as after signing it again, is said but
+accepted), 1 naming the first difference, 2 when a file cannot be read or is not a bill of the strict shape compare
+reads, or, with --setup, when the published bill's setup hashes are not those of EXE (a bill of another setup).
 Standard library only; runs with Debian's python3.
 """
 import argparse
+import array
 import hashlib
+import itertools
 import json
 import os
 import re
+import stat
 import struct
 import subprocess
 import sys
@@ -228,10 +231,11 @@ def purl(package, version, arch, path):
 
 # --- Licences from a machine-readable Debian copyright file ---------------------------------------------------------
 
-def copyright_paragraphs(package):
-    """The paragraphs of /usr/share/doc/PACKAGE/copyright as field dicts, or None when it is missing or not in the
-    machine-readable format (DEP-5). A field's first line and its further lines are kept apart: (first, text)."""
-    path = f"/usr/share/doc/{package.split(':')[0]}/copyright"
+def copyright_paragraphs(package, path=None):
+    """The paragraphs of /usr/share/doc/PACKAGE/copyright (or of the file at path) as field dicts, or None when it
+    is missing or not in the machine-readable format (DEP-5). A field's first line and its further lines are kept
+    apart: (first, text)."""
+    path = path or f"/usr/share/doc/{package.split(':')[0]}/copyright"
     try:
         with open(path, encoding="utf-8", errors="replace") as stream:
             content = stream.read()
@@ -513,8 +517,9 @@ def notice_section(library_group):
     return lines
 
 
-def notices(setup, libraries):
-    """The notices text: a header, then one section per package whose licence asks for its notice."""
+def notices(setup, libraries, file_name):
+    """The notices text: a header naming the setup file they belong to by its SHA-256 (so that notices beside
+    another setup are recognised), then one section per package whose licence asks for its notice."""
     groups = {}
     for library in libraries:
         groups.setdefault(library["package"], []).append(library)
@@ -525,7 +530,9 @@ def notices(setup, libraries):
             free += [f"{library['component']['name']} ({expression})" for library in groups[package]]
         else:
             needed.append(groups[package])
+    sha256 = next(h["content"] for h in setup["hashes"] if h["alg"] == "SHA-256")
     lines = [f"Third-party notices of {setup['name']} {setup['version']}",
+             f"These notices belong to {file_name}, SHA-256 {sha256}.",
              "",
              "The setup contains code of the libraries below, linked statically. Each section holds the copyright",
              "lines and licence texts from the copyright file of the Debian package the library came from.",
@@ -576,73 +583,262 @@ def write(options):
     libraries, uses = library_components(options.link_map)
     payload = payload_components(options.payload_dir, licences)
     bill = serialise(make_bill(setup, libraries, uses, payload))
-    text = notices(setup, libraries)
+    text = notices(setup, libraries, file_name)
     write_file(options.bom, bill)
     write_file(options.notices, text)
 
 
-def load_bill(path):
+# --- Reading a bill (strictly: a published bill comes from a download) ------------------------------------------
+
+MAX_BILL_BYTES = 16 << 20
+MAX_DEPTH = 64
+# For check_depth: an opening bracket is a step of +1, a closing one of -1 (255 as a signed byte), the rest is dropped.
+DEPTH_STEPS = bytes.maketrans(b"[{]}", b"\x01\x01\xff\xff")
+DEPTH_OTHERS = bytes(set(range(256)) - set(b"[]{}"))
+# The hash algorithms of the format and the length of each one's hex digest.
+HASH_LENGTHS = {"MD5": 32, "SHA-1": 40, "SHA-256": 64, "SHA-384": 96, "SHA-512": 128, "SHA3-256": 64,
+                "SHA3-384": 96, "SHA3-512": 128, "BLAKE2b-256": 64, "BLAKE2b-384": 96, "BLAKE2b-512": 128,
+                "BLAKE3": 64}
+# The algorithms of today's strength: a published bill that has none of them where the rebuild has one is named as
+# giving only weaker hashes.
+STRONG_HASHES = {"SHA-256", "SHA-384", "SHA-512", "SHA3-256", "SHA3-384", "SHA3-512", "BLAKE2b-256",
+                 "BLAKE2b-384", "BLAKE2b-512", "BLAKE3"}
+
+
+class Malformed(Refusal):
+    """What makes a bill unreadable as one; load_bill names the file in front of it."""
+
+
+def shown(value):
+    """A value from a bill as printable text: control, format and surrogate characters as \\xNN or \\uNNNN, so that
+    a crafted name can neither break the one-line verdict nor hide what it is."""
+    text = value if isinstance(value, str) else json.dumps(value, ensure_ascii=False)[:80]
+    out = []
+    for char in text.replace("\\", "\\\\"):
+        code = ord(char)
+        if code < 0x20 or 0x7F <= code < 0xA0:
+            out.append(f"\\x{code:02x}")
+        elif not char.isprintable():
+            out.append(f"\\u{code:04x}" if code < 0x10000 else f"\\U{code:08x}")
+        else:
+            out.append(char)
+    return "".join(out)
+
+
+def read_limited(path):
+    """The bytes of a regular file of at most MAX_BILL_BYTES (a device or FIFO is no bill and is not waited on)."""
     try:
-        with open(path, encoding="utf-8") as stream:
-            bill = json.load(stream)
-    except (OSError, UnicodeDecodeError) as error:
-        raise Refusal(f"cannot read {path}: {getattr(error, 'strerror', None) or error}") from error
+        descriptor = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+        with os.fdopen(descriptor, "rb") as stream:
+            if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
+                raise Malformed("not a regular file")
+            data = stream.read(MAX_BILL_BYTES + 1)
+    except OSError as error:
+        raise Refusal(f"cannot read {shown(path)}: {error.strerror or error}") from error
+    if len(data) > MAX_BILL_BYTES:
+        raise Malformed(f"larger than {MAX_BILL_BYTES >> 20} MiB")
+    return data
+
+
+def check_depth(text):
+    """Refuses nesting deeper than MAX_DEPTH, counted on the text before any parser recurses: escape pairs are
+    dropped left to right (so an escaped backslash goes before the quote after it), then every string (which holds
+    no quote any more), and the running sum of +1 per opening and -1 per closing bracket is the depth."""
+    bare = re.sub(r'"[^"]*"', "", text.replace("\\\\", "").replace('\\"', ""))
+    steps = array.array("b", bare.encode("utf-8", "replace").translate(DEPTH_STEPS, DEPTH_OTHERS))
+    if max(itertools.accumulate(steps), default=0) > MAX_DEPTH:
+        raise Malformed(f"nested deeper than {MAX_DEPTH} levels")
+
+
+def unique_object(pairs):
+    """A JSON object whose keys are all distinct: a second value of one key would be read by one reader, not another."""
+    result = {}
+    for key, value in pairs:
+        if key in result:
+            raise Malformed(f"the key {shown(key)} appears twice in one object")
+        result[key] = value
+    return result
+
+
+def no_constant(name):
+    raise Malformed(f"{name} is not a JSON number")
+
+
+def bounded_int(text):
+    """An integer of at most 64 digits: Python refuses to convert longer ones with an error of its own."""
+    if len(text.lstrip("-")) > 64:
+        raise Malformed(f"a number of {len(text.lstrip('-'))} digits")
+    return int(text)
+
+
+def parse_json(data):
+    """UTF-8 JSON of bounded depth, without duplicate keys or NaN/Infinity."""
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError as error:
+        raise Malformed(f"not UTF-8 (byte {error.start})") from error
+    check_depth(text)
+    try:
+        return json.loads(text, object_pairs_hook=unique_object, parse_constant=no_constant,
+                          parse_int=bounded_int)
     except json.JSONDecodeError as error:
-        raise Refusal(f"{path} is not a CycloneDX bill (not JSON: {error.msg})") from error
-    if not (isinstance(bill, dict) and bill.get("bomFormat") == "CycloneDX" and isinstance(bill.get("components"), list)
-            and isinstance(bill.get("metadata", {}).get("component"), dict)):
-        raise Refusal(f"{path} is not a CycloneDX bill with a subject and components")
+        raise Malformed(f"not JSON: {error.msg} at line {error.lineno} column {error.colno}") from error
+    except RecursionError as error:
+        raise Malformed(f"nested deeper than {MAX_DEPTH} levels") from error
+
+
+def check_hashes(where, hashes):
+    """A component's hashes: a list of {alg, content}, content lower-case hex of its algorithm's length, each
+    algorithm once."""
+    if not isinstance(hashes, list):
+        raise Malformed(f"{where}: hashes is not a list")
+    algorithms = set()
+    for entry in hashes:
+        if not isinstance(entry, dict):
+            raise Malformed(f"{where}: a hash is not an object")
+        alg, content = entry.get("alg"), entry.get("content")
+        if not isinstance(alg, str) or alg not in HASH_LENGTHS:
+            raise Malformed(f"{where}: the hash algorithm {shown(alg)} is not one of the format's")
+        if alg in algorithms:
+            raise Malformed(f"{where}: the hash algorithm {alg} appears twice")
+        if not (isinstance(content, str) and re.fullmatch(r"[0-9a-f]{%d}" % HASH_LENGTHS[alg], content)):
+            raise Malformed(f"{where}: its {alg} is not {HASH_LENGTHS[alg]} lower-case hex digits: {shown(content)}")
+        algorithms.add(alg)
+
+
+def check_component(component, position=None):
+    """One component (the subject without a position): an object with string name and type, string version, purl
+    and bom-ref when present, valid hashes."""
+    kind = "the subject" if position is None else "component"
+    where = f"{kind} {position or '(metadata.component)'}"
+    if not isinstance(component, dict):
+        raise Malformed(f"{where} is not an object")
+    for field in ("name", "type"):
+        if not isinstance(component.get(field), str):
+            raise Malformed(f"{where} has no string {field}")
+    where = f"{kind} {shown(component['name'])}"
+    for field in ("version", "purl", "bom-ref"):
+        if field in component and not isinstance(component[field], str):
+            raise Malformed(f"{where}: its {field} is not a string")
+    if "components" in component:
+        raise Malformed(f"{where} holds components of its own, which compare would not see")
+    if "hashes" in component:
+        check_hashes(where, component["hashes"])
+
+
+def check_shape(bill):
+    """The parts of a bill that compare reads: the subject and the components, names and bom-refs unique."""
+    if not (isinstance(bill, dict) and bill.get("bomFormat") == "CycloneDX"):
+        raise Malformed("not a CycloneDX bill (no bomFormat CycloneDX)")
+    metadata, components = bill.get("metadata"), bill.get("components")
+    if not (isinstance(metadata, dict) and "component" in metadata):
+        raise Malformed("the bill names no subject (metadata.component)")
+    if not isinstance(components, list):
+        raise Malformed("components is not a list")
+    check_component(metadata["component"])
+    names, refs = set(), set()
+    for index, component in enumerate([metadata["component"]] + components):
+        if index:
+            check_component(component, index)
+            if component["name"] in names:
+                raise Malformed(f"the component {shown(component['name'])} is listed twice")
+            names.add(component["name"])
+        ref = component.get("bom-ref")
+        if ref is not None:
+            if ref in refs:
+                raise Malformed(f"the bom-ref {shown(ref)} is given twice")
+            refs.add(ref)
+
+
+def load_bill(path):
+    """The bill in a file, refused as malformed unless it has the strict shape compare relies on."""
+    try:
+        bill = parse_json(read_limited(path))
+        check_shape(bill)
+    except Malformed as error:
+        raise Refusal(f"the bill is malformed: {shown(path)}: {error}") from error
     return bill
 
 
+# --- Comparing two bills ----------------------------------------------------------------------------------------
+
 def identity(component):
     """What must be equal for two bills to describe the same contents (licences are not: they are declared)."""
-    hashes = {h.get("alg"): h.get("content") for h in component.get("hashes", []) if isinstance(h, dict)}
-    return {"version": component.get("version"), "purl": component.get("purl"), "hashes": hashes}
+    hashes = {h["alg"]: h["content"] for h in component.get("hashes", [])}
+    return {"type": component["type"], "version": component.get("version"), "purl": component.get("purl"),
+            "hashes": hashes}
+
+
+def hash_difference(name, old, new):
+    """How two components' hashes differ, as a phrase; None when they are the same set of algorithms and values."""
+    if not old:
+        return f"{name} has no hashes in the published bill"
+    if set(old) != set(new):
+        weak = "" if set(old) & STRONG_HASHES or not set(new) & STRONG_HASHES else " (only weaker ones)"
+        return (f"{name} has the hashes {', '.join(sorted(old))} in the published bill{weak}, "
+                f"{', '.join(sorted(new)) or 'none'} in the rebuild")
+    for alg in old:
+        if old[alg] != new[alg]:
+            return f"{name}'s {alg} is {old[alg][:16]}… in the published bill, {new[alg][:16]}… in the rebuild"
+    return None
 
 
 def first_difference(published, rebuilt):
-    """The first difference in components, in the published bill's order, as a phrase; None when there is none."""
+    """The first difference in components, in the published bill's order, as a phrase; None when there is none.
+    Names are unique in a loaded bill, so equal name sets with equal components are equal lists, counts included."""
     subject_old, subject_new = published["metadata"]["component"], rebuilt["metadata"]["component"]
     for field in ("name", "version"):
         if subject_old.get(field) != subject_new.get(field):
-            return f"the setup's {field} is {subject_old.get(field)} in the published bill, {subject_new.get(field)} in the rebuild"
-    old = {c.get("name"): identity(c) for c in published["components"]}
-    new = {c.get("name"): identity(c) for c in rebuilt["components"]}
+            return (f"the setup's {field} is {shown(subject_old.get(field))} in the published bill, "
+                    f"{shown(subject_new.get(field))} in the rebuild")
+    old = {c["name"]: identity(c) for c in published["components"]}
+    new = {c["name"]: identity(c) for c in rebuilt["components"]}
     for name in list(old) + [n for n in new if n not in old]:
+        label = shown(name)
         if name not in new:
-            return f"component {name} is only in the published bill"
+            return f"component {label} is only in the published bill"
         if name not in old:
-            return f"component {name} is only in the rebuild's bill"
-        for field in ("version", "purl"):
+            return f"component {label} is only in the rebuild's bill"
+        for field in ("type", "version", "purl"):
             if old[name][field] != new[name][field]:
-                return f"{name} has {field} {old[name][field]} in the published bill, {new[name][field]} in the rebuild"
-        if old[name]["hashes"] != new[name]["hashes"]:
-            alg = next(a for a in list(old[name]["hashes"]) + list(new[name]["hashes"])
-                       if old[name]["hashes"].get(a) != new[name]["hashes"].get(a))
-            return (f"{name}'s {alg} is {str(old[name]['hashes'].get(alg))[:16]}… in the published bill, "
-                    f"{str(new[name]['hashes'].get(alg))[:16]}… in the rebuild")
+                return (f"{label} has {field} {shown(old[name][field])} in the published bill, "
+                        f"{shown(new[name][field])} in the rebuild")
+        difference = hash_difference(label, old[name]["hashes"], new[name]["hashes"])
+        if difference:
+            return difference
+    return None
+
+
+def another_setup(listed, setup):
+    """None when the bill's subject hashes are exactly those of the setup file, else the first one that is not,
+    as 'it names sha256 X, the setup's is Y'."""
+    try:
+        own = {h["alg"]: h["content"] for h in file_hashes(setup)}
+    except OSError as error:
+        raise Refusal(f"cannot read {shown(setup)}: {error.strerror}") from error
+    for alg in ["SHA-256", "SHA-512"] + sorted(set(listed) - set(own)):
+        if listed.get(alg) != own.get(alg):
+            return (f"it names {alg.lower().replace('-', '')} {listed.get(alg, 'none')}, "
+                    f"the setup's is {own.get(alg, 'not computed')}")
     return None
 
 
 def compare(options):
     published, rebuilt = load_bill(options.published), load_bill(options.rebuilt)
+    listed = identity(published["metadata"]["component"])["hashes"]
+    if options.setup:
+        # The bill published beside a setup must describe that very file, signature included; a bill of another
+        # file says nothing about this one, so it cannot be checked.
+        mismatch = another_setup(listed, options.setup)
+        if mismatch:
+            raise Refusal(f"the bill was made for another setup: {mismatch}")
     difference = first_difference(published, rebuilt)
     if difference:
         print(f"{PROGRAM}: DIFFERENT: {difference}")
         return 1
     count = len(published["components"])
-    listed = identity(published["metadata"]["component"])["hashes"]
     if options.setup:
-        # The bill published beside a setup must describe that very file, signature included.
-        try:
-            own = {h["alg"]: h["content"] for h in file_hashes(options.setup)}
-        except OSError as error:
-            raise Refusal(f"cannot read {options.setup}: {error.strerror}") from error
-        if listed != own:
-            print(f"{PROGRAM}: DIFFERENT: the published bill's setup hashes are not those of {options.setup}")
-            return 1
-        setup_text = f"the setup's hashes are those of {os.path.basename(options.setup)}"
+        setup_text = f"the setup's hashes are those of {shown(os.path.basename(options.setup))}"
     elif listed == identity(rebuilt["metadata"]["component"])["hashes"]:
         setup_text = "the setup's hashes are the same too"
     else:
@@ -650,6 +846,8 @@ def compare(options):
     print(f"{PROGRAM}: SAME: {count} components with the same names, versions and hashes; {setup_text}")
     return 0
 
+
+# --- The command line -------------------------------------------------------------------------------------------
 
 def arguments(argv):
     parser = argparse.ArgumentParser(prog="bill-of-materials.py", description=__doc__.split("\n\n")[0])

@@ -136,7 +136,7 @@ json.dump(b, open(sys.argv[2], 'w'))" "$scratch/setup.cdx.json" "$scratch/$1"
 }
 edit resigned.json "b['metadata']['component']['hashes'][0]['content'] = '0' * 128"
 edit version.json "[c.update(version='9.9') for c in b['components'] if c['name'] == 'libz.a']"
-edit hash.json "[h.update(content='0' * 128) for c in b['components'] if c['name'] == 'Quillmart.exe' for h in c['hashes']]"
+edit hash.json "[h.update(content='0' * len(h['content'])) for c in b['components'] if c['name'] == 'Quillmart.exe' for h in c['hashes']]"
 # The schema check itself rejects a bill with a licence id that is not SPDX's (a reference to the SPDX schema).
 edit invalid.json "b['components'][0]['licenses'] = [{'license': {'id': 'Not-An-SPDX-Id'}}]"
 ! /usr/bin/python3 "$validate" "$scratch/invalid.json" >/dev/null || fail "the schema check accepts an unknown licence id"
@@ -155,11 +155,11 @@ done <<EOF
 |$scratch/again.cdx.json|0|SAME: $components components with the same names, versions and hashes; the setup's hashes are the same too
 |$scratch/resigned.json|0|SAME: $components components with the same names, versions and hashes; the setup's own hashes differ
 --setup $setup|$scratch/resigned.json|0|SAME: $components components with the same names, versions and hashes; the setup's hashes are those of $(basename "$setup")
---setup $map|$scratch/again.cdx.json|1|DIFFERENT: the published bill's setup hashes are not those of $map
+--setup $map|$scratch/again.cdx.json|2|the bill was made for another setup: it names sha256 $(sha256sum "$setup" | cut -d' ' -f1), the setup's is $(sha256sum "$map" | cut -d' ' -f1)
 |$scratch/version.json|1|DIFFERENT: libz.a has version
 |$scratch/hash.json|1|DIFFERENT: Quillmart.exe's SHA-512 is
 |$scratch/planted.cdx.json|1|DIFFERENT:
-|$scratch/setup.notices.txt|2|is not a CycloneDX bill
+|$scratch/setup.notices.txt|2|the bill is malformed: $scratch/setup.notices.txt: not JSON
 |$scratch/missing.json|2|cannot read $scratch/missing.json
 EOF
 rc=0
