@@ -609,6 +609,11 @@ class Malformed(Refusal):
     """What makes a bill unreadable as one; load_bill names the file in front of it."""
 
 
+class Repeated(Malformed):
+    """A component or one of its hashes given twice: in a published bill, a second entry placed before the true one
+    is how a forged bill would hide a component, so compare names it as a difference rather than a reading error."""
+
+
 def shown(value):
     """A value from a bill as printable text: control, format and surrogate characters as \\xNN or \\uNNNN, so that
     a crafted name can neither break the one-line verdict nor hide what it is."""
@@ -700,7 +705,7 @@ def check_hashes(where, hashes):
         if not isinstance(alg, str) or alg not in HASH_LENGTHS:
             raise Malformed(f"{where}: the hash algorithm {shown(alg)} is not one of the format's")
         if alg in algorithms:
-            raise Malformed(f"{where}: the hash algorithm {alg} appears twice")
+            raise Repeated(f"{where}: the hash algorithm {alg} appears twice")
         if not (isinstance(content, str) and re.fullmatch(r"[0-9a-f]{%d}" % HASH_LENGTHS[alg], content)):
             raise Malformed(f"{where}: its {alg} is not {HASH_LENGTHS[alg]} lower-case hex digits: {shown(content)}")
         algorithms.add(alg)
@@ -741,7 +746,7 @@ def check_shape(bill):
         if index:
             check_component(component, index)
             if component["name"] in names:
-                raise Malformed(f"the component {shown(component['name'])} is listed twice")
+                raise Repeated(f"the component {shown(component['name'])} is listed twice")
             names.add(component["name"])
         ref = component.get("bom-ref")
         if ref is not None:
@@ -750,11 +755,16 @@ def check_shape(bill):
             refs.add(ref)
 
 
-def load_bill(path):
-    """The bill in a file, refused as malformed unless it has the strict shape compare relies on."""
+def load_bill(path, repeated_differs=False):
+    """The bill in a file, refused as malformed unless it has the strict shape compare relies on; with
+    repeated_differs, a repeated component or hash is raised as Repeated (the published bill's difference)."""
     try:
         bill = parse_json(read_limited(path))
         check_shape(bill)
+    except Repeated as error:
+        if repeated_differs:
+            raise
+        raise Refusal(f"the bill is malformed: {shown(path)}: {error}") from error
     except Malformed as error:
         raise Refusal(f"the bill is malformed: {shown(path)}: {error}") from error
     return bill
@@ -824,7 +834,12 @@ def another_setup(listed, setup):
 
 
 def compare(options):
-    published, rebuilt = load_bill(options.published), load_bill(options.rebuilt)
+    rebuilt = load_bill(options.rebuilt)
+    try:
+        published = load_bill(options.published, repeated_differs=True)
+    except Repeated as error:
+        print(f"{PROGRAM}: DIFFERENT: {error} in the published bill")
+        return 1
     listed = identity(published["metadata"]["component"])["hashes"]
     if options.setup:
         # The bill published beside a setup must describe that very file, signature included; a bill of another
