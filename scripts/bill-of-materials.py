@@ -38,6 +38,19 @@ SUPPLIER = "Farrowind"
 MAP_SECTION = "Archive member included to satisfy reference by file (symbol)"
 # Licences that let a binary be passed on without their notice (zlib asks for it only in source distributions).
 NO_NOTICE = {"Zlib", "LicenseRef-public-domain", "CC0-1.0", "0BSD", "Unlicense"}
+OS_RELEASE = "/etc/os-release"
+GCC_RUNTIME = "GPL-3.0-or-later WITH GCC-exception-3.1"
+# The upstream projects of the Debian packages the setup links from: package -> (vendor, product, licence). The
+# vendor and product are the names the national vulnerability database's CPE dictionary gives the project, so
+# that a scanner matching by CPE finds its advisories; the licence (None: the copyright file's alone) is what the
+# project states for its runtime libraries, taken when the package's copyright file says nothing readable. A
+# package not named here gets no CPE: a guessed name matches another project's advisories, or none.
+UPSTREAMS = {
+    "libz-mingw-w64-dev": ("zlib", "zlib", None),
+    **{f"mingw-w64-{arch}-dev": ("mingw-w64", "mingw-w64", None) for arch in ("x86-64", "i686")},
+    **{f"{compiler}-mingw-w64-{arch}-{threads}": ("gnu", "gcc", GCC_RUNTIME)
+       for compiler in ("gcc", "g++") for arch in ("x86-64", "i686") for threads in ("posix", "win32")},
+}
 # A fixed namespace for the serial numbers: a bill's serial number is the UUID of its content within it.
 SERIAL_NAMESPACE = uuid.UUID("5b0f6f52-3c1e-4d8a-9a57-4f2d7e1c9b60")
 
@@ -221,12 +234,49 @@ def package_facts(package):
     return fields
 
 
-def purl(package, version, arch, path):
-    """pkg:deb/debian/NAME@VERSION?arch=ARCH#PATH: the package, and the archive as a path inside it."""
+def debian_release(path=OS_RELEASE):
+    """distro=debian-N of the package URLs, from the build system's os-release: a scanner knows which release's
+    packages (and security fixes) a deb package URL means only by it. A system that is not a numbered Debian
+    release cannot say it, and a bill that guessed would be matched against the wrong release."""
+    fields = {}
+    try:
+        with open(path, encoding="utf-8") as stream:
+            for line in stream.read().splitlines():
+                match = re.fullmatch(r"([A-Z0-9_]+)=([\"']?)([^\"'\\$`]*)\2", line.strip())
+                if match:
+                    fields[match[1]] = match[3]
+    except (OSError, UnicodeDecodeError) as error:
+        raise Refusal(f"cannot read the Debian release from {path}: {getattr(error, 'strerror', None) or error}")
+    if fields.get("ID") != "debian" or not re.fullmatch(r"[0-9]+", fields.get("VERSION_ID", "")):
+        raise Refusal(f"{path} names no numbered Debian release (ID debian, VERSION_ID a number), which the "
+                      "package URLs must carry")
+    return f"debian-{fields['VERSION_ID']}"
+
+
+def purl(package, version, arch, path, distro):
+    """pkg:deb/debian/NAME@VERSION?arch=ARCH&distro=DISTRO#PATH: the package, and the archive as a path inside
+    it; the qualifiers sorted by key and their values percent-encoded, as the package-URL format asks."""
     name = package.split(":")[0]
     quoted = urllib.parse.quote(version, safe=":")
+    qualifiers = "&".join(f"{key}={urllib.parse.quote(value, safe=':')}"
+                          for key, value in sorted({"arch": arch, "distro": distro}.items()))
     subpath = urllib.parse.quote(os.path.realpath(path).lstrip("/"), safe="/")
-    return f"pkg:deb/debian/{name}@{quoted}?arch={arch}#{subpath}"
+    return f"pkg:deb/debian/{name}@{quoted}?{qualifiers}#{subpath}"
+
+
+def upstream_version(version):
+    """The upstream release of a Debian version: no epoch, no Debian revision, no repacking suffix (+dfsg, ~ds1,
+    +repack2): 1:1.2.13+dfsg-1 -> 1.2.13, 12.2.0-14+deb12u1+25.2+b1 -> 12.2.0."""
+    upstream = version.split(":", 1)[1] if re.match(r"[0-9]+:", version) else version
+    upstream = upstream.rsplit("-", 1)[0] if "-" in upstream else upstream
+    return re.sub(r"[+~.](?:dfsg|ds|repack)[0-9.]*$", "", upstream)
+
+
+def cpe(vendor, product, version):
+    """The CPE 2.3 name of an application release; characters other than letters, digits, '_', '-' and '.' of
+    the version are escaped with a backslash, as its formatted-string binding asks."""
+    escaped = re.sub(r"([^A-Za-z0-9_.-])", r"\\\1", version)
+    return f"cpe:2.3:a:{vendor}:{product}:{escaped}:*:*:*:*:*:*:*"
 
 
 # --- Licences from a machine-readable Debian copyright file ---------------------------------------------------------
@@ -321,19 +371,52 @@ def licence_of(stanzas):
     return " AND ".join(f"({e})" if " OR " in e else e for e in expressions)
 
 
+def runtime_exception_names(path):
+    """The runtime libraries a free-form copyright file (GCC's) says are under the GPL v3 or later with the GCC
+    Runtime Library Exception 3.1: the '- NAME' items of the list after that statement; none without it."""
+    try:
+        with open(path, encoding="utf-8", errors="replace") as stream:
+            text = stream.read()
+    except OSError:
+        return set()
+    statement = re.search(r"licensed under the terms of the\s+GNU General Public License \(v3 or later\) with\s+"
+                          r"version 3\.1 of the GCC\s+Runtime Library Exception[^\n]*\n", text)
+    if not statement:
+        return set()
+    items = text[statement.end():].lstrip("\n").split("\n\n", 1)[0]
+    return set(re.findall(r"^ *- +(\S+)", items, re.MULTILINE))
+
+
+def library_licence(package, name, stanzas, copyright_path):
+    """(SPDX expression, where it came from) of a linked archive: the machine-readable stanzas that cover its
+    members, else GCC's statement of its runtime libraries when it lists this one (libgcc_eh.a under libgcc,
+    libstdc++.a under libstdc++-v3), else our table of upstreams; NOASSERTION and None when none of them says."""
+    expression = licence_of(stanzas)
+    if expression != "NOASSERTION":
+        return expression, "copyright file"
+    stem = name.rsplit(".", 1)[0]
+    listed = runtime_exception_names(copyright_path)
+    if any(item == part or item.startswith(part + "-") for item in listed for part in (stem, stem.split("_")[0])):
+        return GCC_RUNTIME, "copyright file"
+    table = UPSTREAMS.get(package, (None, None, None))[2]
+    return (table, "table") if table else ("NOASSERTION", None)
+
+
 def licence_ids(expression):
     return set(re.findall(r"[A-Za-z0-9.+-]+", expression)) - {"AND", "OR", "WITH"}
 
 
 # --- Components -------------------------------------------------------------------------------------------------
 
-def library(path, package, members):
-    """The component of one linked archive from a Debian package, with what its notice needs: the package's
-    copyright paragraphs and the stanzas that cover the members taken."""
+def library(path, package, members, distro):
+    """The component of one linked archive from a Debian package (of the Debian release distro), with what its
+    notice needs: the package's copyright paragraphs and the stanzas that cover the members taken."""
     version, arch, maintainer = package_facts(package)
     paragraphs, copyright_path = copyright_paragraphs(package)
     stanzas = covering_stanzas(paragraphs, members) if paragraphs else []
-    name, ref, ar = os.path.basename(path), purl(package, version, arch, path), is_ar_archive(path)
+    name, ref, ar = os.path.basename(path), purl(package, version, arch, path, distro), is_ar_archive(path)
+    package = package.split(":")[0]
+    licence, licence_source = library_licence(package, name, stanzas, copyright_path)
     component = {
         "type": "library",
         "bom-ref": ref,
@@ -341,13 +424,16 @@ def library(path, package, members):
         "name": name,
         "version": version,
         "hashes": file_hashes(path),
-        "licenses": [{"expression": licence_of(stanzas), "acknowledgement": "declared"}],
+        "licenses": [{"expression": licence, "acknowledgement": "declared"}],
         "purl": ref,
         "properties": bsi_properties(name, True, ar, ar)
-        + [{"name": "qmt:debian-package", "value": package.split(":")[0]},
-           {"name": "qmt:members-linked", "value": str(len(members))}],
+        + [{"name": "qmt:debian-package", "value": package},
+           {"name": "qmt:members-linked", "value": str(len(members))}]
+        + ([{"name": "qmt:licence-source", "value": licence_source}] if licence_source else []),
     }
-    return {"component": component, "package": package.split(":")[0], "version": version,
+    if package in UPSTREAMS:
+        component["cpe"] = cpe(*UPSTREAMS[package][:2], upstream_version(version))
+    return {"component": component, "package": package, "version": version,
             "paragraphs": paragraphs, "stanzas": stanzas, "copyright": copyright_path}
 
 
@@ -357,6 +443,7 @@ def library_components(map_path):
     an archive that is neither stops the bill, since what it is cannot be said."""
     root, folder = build_root(map_path), os.path.dirname(os.path.abspath(map_path))
     archives = linked_archives(map_path)
+    distro = debian_release()
     libraries = {}
     for written, (members, _) in archives.items():
         path = os.path.join(folder, written)
@@ -364,7 +451,7 @@ def library_components(map_path):
             raise Refusal(f"the archive {written} of the map {map_path} does not exist")
         package = owning_package(path)
         if package is not None:
-            libraries[written] = library(path, package, members)
+            libraries[written] = library(path, package, members, distro)
         elif not os.path.realpath(path).startswith(root + os.sep):
             raise Refusal(f"the linked archive {os.path.realpath(path)} belongs to no installed Debian package")
     ref = {written: entry["component"]["bom-ref"] for written, entry in libraries.items()}
@@ -494,8 +581,8 @@ def notice_section(library_group):
     expression = first["component"]["licenses"][0]["expression"]
     lines = ["=" * 100, f"{first['package']} {first['version']}: {names}", f"Licence: {expression}", ""]
     if not first["stanzas"]:
-        lines += [f"The licence could not be determined from {first['copyright']} (not in the machine-readable "
-                  "format, or missing); the whole file follows.", ""]
+        lines += [f"{first['copyright']} is not in the machine-readable format, or missing; the whole file "
+                  "follows.", ""]
         try:
             with open(first["copyright"], encoding="utf-8", errors="replace") as stream:
                 lines += stream.read().rstrip("\n").splitlines()

@@ -58,7 +58,7 @@ def genuine_bill():
     libraries = []
     for name, package, version in (("libgcc.a", "gcc-mingw-w64", "12.2.0-14"), ("libz.a", "libz-mingw-w64-dev",
                                                                                "1.2.13+dfsg-1")):
-        ref = bom.purl(package, version, "all", f"/usr/lib/{name}")
+        ref = bom.purl(package, version, "all", f"/usr/lib/{name}", "debian-12")
         libraries.append({"component": {"type": "library", "bom-ref": ref, "name": name, "version": version,
                                         "hashes": bom.file_hashes(made_file(name, 2048)), "purl": ref,
                                         "licenses": [{"expression": "Zlib"}]}})
@@ -163,6 +163,84 @@ class NoticesTest(unittest.TestCase):
                          f"These notices belong to Quillmart-Setup-1.0.0.exe, SHA-256 {sha256}.")
 
 
+# GCC's own copyright file is free text: its runtime libraries are named in a list after one statement.
+GCC_COPYRIGHT = """\
+GCC is free software; you can redistribute it and/or modify it under the terms of the GNU General Public License.
+
+The following runtime libraries are licensed under the terms of the
+GNU General Public License (v3 or later) with version 3.1 of the GCC
+Runtime Library Exception (included in this file):
+
+ - libgcc (libgcc/, gcc/libgcc2.[ch], gcc/unwind*, gcc/gthr*,
+   gcc/coretypes.h, gcc/crtstuff.c).
+ - libatomic
+ - libstdc++-v3
+
+The libsupc++ library is mentioned here, but in no list.
+"""
+MINGW_COPYRIGHT = COPYRIGHT.replace("Demo-Permissive", "ZPL-2.1")
+GCC_POSIX, GCC_VERSION = "gcc-mingw-w64-x86-64-posix", "12.2.0-14+deb12u1+25.2+b1"
+# archive | package | Debian version | its copyright file | CPE (None: none) | licence | where the licence came from
+LIBRARIES = [
+    ("libz.a", "libz-mingw-w64-dev", "1.2.13+dfsg-1", COPYRIGHT.replace("Demo-Permissive", "Zlib"),
+     "cpe:2.3:a:zlib:zlib:1.2.13:*:*:*:*:*:*:*", "Zlib", "copyright file"),
+    ("libz.a", "libz-mingw-w64-dev", "1:1.3~rc1+dfsg1-1", "no copyright format",
+     "cpe:2.3:a:zlib:zlib:1.3\\~rc1:*:*:*:*:*:*:*", "NOASSERTION", None),
+    ("libgcc.a", GCC_POSIX, GCC_VERSION, GCC_COPYRIGHT, "cpe:2.3:a:gnu:gcc:12.2.0:*:*:*:*:*:*:*",
+     "GPL-3.0-or-later WITH GCC-exception-3.1", "copyright file"),
+    ("libgcc_eh.a", GCC_POSIX, GCC_VERSION, GCC_COPYRIGHT, "cpe:2.3:a:gnu:gcc:12.2.0:*:*:*:*:*:*:*",
+     "GPL-3.0-or-later WITH GCC-exception-3.1", "copyright file"),
+    ("libsupc++.a", "g++-mingw-w64-i686-win32", "12.2.0-14+25.2", GCC_COPYRIGHT,
+     "cpe:2.3:a:gnu:gcc:12.2.0:*:*:*:*:*:*:*", "GPL-3.0-or-later WITH GCC-exception-3.1", "table"),
+    ("libkernel32.a", "mingw-w64-x86-64-dev", "10.0.0-3", MINGW_COPYRIGHT,
+     "cpe:2.3:a:mingw-w64:mingw-w64:10.0.0:*:*:*:*:*:*:*", "ZPL-2.1", "copyright file"),
+    ("libgcc.a", "libgcc-unknown-dev", "12.2.0-14", GCC_COPYRIGHT, None,
+     "GPL-3.0-or-later WITH GCC-exception-3.1", "copyright file"),
+    ("libfoo.a", "libfoo-dev", "2.0-1", "no copyright format", None, "NOASSERTION", None),
+]
+
+
+class ScannerFieldsTest(unittest.TestCase):
+    """What a vulnerability scanner matches in a library's component: the purl's release, the CPE, the licence."""
+
+    def test_library_components(self):
+        copyright_path = os.path.join(WORK.name, "library-copyright")
+        real_paragraphs = bom.copyright_paragraphs
+        for name, package, version, text, cpe, licence, source in LIBRARIES:
+            with self.subTest(name=name, package=package, version=version):
+                with open(copyright_path, "w", encoding="utf-8") as stream:
+                    stream.write(text)
+                with mock.patch.object(bom, "package_facts", lambda _, v=version: [v, "amd64", "Dev <d@x.invalid>"]), \
+                        mock.patch.object(bom, "copyright_paragraphs",
+                                          lambda package: real_paragraphs(package, copyright_path)):
+                    got = bom.library(made_file(name, 64), package, {"a.o"}, "debian-12")["component"]
+                properties = {p["name"]: p["value"] for p in got["properties"]}
+                self.assertIn("?arch=amd64&distro=debian-12#", got["purl"])
+                self.assertEqual((got.get("cpe"), got["licenses"][0]["expression"],
+                                  properties.get("qmt:licence-source")), (cpe, licence, source))
+
+    def test_debian_release(self):
+        # os-release text (None: no file) | distro qualifier, or a part of the refusal
+        for text, want in (('PRETTY_NAME="Debian GNU/Linux 12 (bookworm)"\nVERSION_ID="12"\nID=debian\n', "debian-12"),
+                           ("ID='debian'\nVERSION_ID=13\n", "debian-13"),
+                           ("ID=debian\nVERSION_CODENAME=forky\n", "names no numbered Debian release"),
+                           ('ID=raspbian\nID_LIKE=debian\nVERSION_ID="12"\n', "names no numbered Debian release"),
+                           ('ID=debian\nVERSION_ID="12$(reboot)"\n', "names no numbered Debian release"),
+                           (None, "cannot read the Debian release")):
+            with self.subTest(text=text):
+                path = os.path.join(WORK.name, "os-release")
+                if os.path.exists(path):
+                    os.remove(path)
+                if text is not None:
+                    with open(path, "w", encoding="utf-8") as stream:
+                        stream.write(text)
+                try:
+                    got = bom.debian_release(path)
+                except bom.Refusal as refusal:
+                    got = str(refusal)
+                self.assertIn(want, got)
+
+
 def insert_evil_twin(bill):
     twin = dict(component(bill, "libgcc.a"), version="0.0-evil", **{"bom-ref": "evil"})
     bill["components"].insert(0, twin)
@@ -207,6 +285,9 @@ CASES = [
      "DIFFERENT: component libz.a is only in the rebuild's bill"),
     ("changed version", edited(lambda b: component(b, "libz.a").update(version="0.0-evil\x1b[2K")), [], 1,
      "DIFFERENT: libz.a has version 0.0-evil\\x1b[2K in the published bill, 1.2.13+dfsg-1 in the rebuild"),
+    ("another Debian release", edited(lambda b: component(b, "libz.a").update(
+        purl=component(b, "libz.a")["purl"].replace("distro=debian-12", "distro=debian-13"))), [], 1,
+     "DIFFERENT: libz.a has purl pkg:deb/debian/libz-mingw-w64-dev@1.2.13%2Bdfsg-1?arch=all&distro=debian-13#"),
     ("changed purl", edited(lambda b: component(b, "libz.a").update(purl="pkg:deb/debian/evil@1")), [], 1,
      "DIFFERENT: libz.a has purl pkg:deb/debian/evil@1 in the published bill"),
     ("non-object component", edited(lambda b: b["components"].insert(0, "libz.a")), [], 2,
@@ -218,7 +299,7 @@ CASES = [
     ("17 MiB file", GENUINE + " " * (17 * MIB), [], 2, "larger than 16 MiB"),
     ("duplicate key", duplicate_key(GENUINE), [], 2, "the key version appears twice in one object"),
     ("bom-ref twice", edited(lambda b: b["components"][1].update({"bom-ref": b["components"][0]["bom-ref"]})), [], 2,
-     "the bom-ref pkg:deb/debian/gcc-mingw-w64@12.2.0-14?arch=all#usr/lib/libgcc.a is given twice"),
+     "the bom-ref pkg:deb/debian/gcc-mingw-w64@12.2.0-14?arch=all&distro=debian-12#usr/lib/libgcc.a is given twice"),
     ("a hash of the wrong length", edited(lambda b: component(b, "libz.a")["hashes"][1].update(content="e" * 128)),
      [], 2, "libz.a: its SHA-256 is not 64 lower-case hex digits"),
     ("not UTF-8", GENUINE.encode("utf-8").replace(b"libz.a", b"libz\xff.a", 1), [], 2, "not UTF-8"),
