@@ -6,9 +6,9 @@
   bill-of-materials.py compare [--setup EXE] PUBLISHED.cdx.json REBUILT.cdx.json
 
 write lists the setup, every static library the link took a member from (read from the linker's map, each mapped
-to the Debian package that installed it) and the two payload files. Its time is SOURCE_DATE_EPOCH, its serial
-number is derived from its content: the same inputs give the same bytes. It exits 0, or 1 with one line naming
-the cause.
+to the Debian package that installed it, its package URL naming the release of /etc/os-release, its CPE when our
+table knows its upstream) and the two payload files. Its time is SOURCE_DATE_EPOCH, its serial number is derived
+from its content: the same inputs give the same bytes. It exits 0, or 1 with one line naming the cause.
 compare prints one line: 0 when both bills list the same components (each name once) with the same types, versions,
 purls and sets of hashes (a difference in the setup's own hashes alone, as after signing it again, is said but
 accepted), 1 naming the first difference, 2 when a file cannot be read or is not a bill of the strict shape compare
@@ -246,7 +246,8 @@ def debian_release(path=OS_RELEASE):
                 if match:
                     fields[match[1]] = match[3]
     except (OSError, UnicodeDecodeError) as error:
-        raise Refusal(f"cannot read the Debian release from {path}: {getattr(error, 'strerror', None) or error}")
+        raise Refusal(f"cannot read the Debian release from {path}: {getattr(error, 'strerror', None) or error}") \
+            from error
     if fields.get("ID") != "debian" or not re.fullmatch(r"[0-9]+", fields.get("VERSION_ID", "")):
         raise Refusal(f"{path} names no numbered Debian release (ID debian, VERSION_ID a number), which the "
                       "package URLs must carry")
@@ -425,15 +426,14 @@ def library(path, package, members, distro):
         "version": version,
         "hashes": file_hashes(path),
         "licenses": [{"expression": licence, "acknowledgement": "declared"}],
+        "cpe": cpe(*UPSTREAMS[package][:2], upstream_version(version)) if package in UPSTREAMS else None,
         "purl": ref,
         "properties": bsi_properties(name, True, ar, ar)
         + [{"name": "qmt:debian-package", "value": package},
            {"name": "qmt:members-linked", "value": str(len(members))}]
         + ([{"name": "qmt:licence-source", "value": licence_source}] if licence_source else []),
     }
-    if package in UPSTREAMS:
-        component["cpe"] = cpe(*UPSTREAMS[package][:2], upstream_version(version))
-    return {"component": component, "package": package, "version": version,
+    return {"component": {key: value for key, value in component.items() if value is not None}, "package": package, "version": version,
             "paragraphs": paragraphs, "stanzas": stanzas, "copyright": copyright_path}
 
 
