@@ -243,7 +243,7 @@ $hostile/nested.exe|$info|$pin|1|$no $hostile/nested.exe holds more than the sig
 $hostile/nested.exe|$info|$pin|1|Self Made
 $hostile/blob.exe|$info|$pin|1|$no $hostile/blob.exe holds more than the signature by
 $hostile/grown.exe|$info|$pin --bom $hostile/grown.cdx.json|1|$no $hostile/grown.exe
-$out|$info|$pin --bom $hostile/twice.cdx.json|1|$no the bill of materials $hostile/twice.cdx.json is not the rebuild's: libgcc.a
+$out|$info|$pin --bom $hostile/twice.cdx.json|1|$no the bill of materials $hostile/twice.cdx.json is not the rebuild's: the component libgcc.a is listed twice
 $out|$info|$pin --bom $hostile/hash-twice.cdx.json|1|$no the bill of materials $hostile/hash-twice.cdx.json is not the rebuild's
 $out|$info|$pin --bom $hostile/string.cdx.json|2|the bill is malformed
 $out|$info|$pin --bom $hostile/deep.cdx.json|2|the bill is malformed
