@@ -8,7 +8,9 @@
 #
 #   bash scripts/release.sh [options]        (bash scripts/release.sh --help lists them)
 set -euo pipefail
-# The secret is taken out of the environment before anything else runs, so no child process ever inherits it.
+# The secret is taken out of the environment before anything else runs, so no child process ever inherits it. The
+# names that hold it here are unset first: one that came exported from the caller would stay exported when set.
+unset -v env_pin env_pin_set env_password env_password_set secret
 env_pin=${QMT_SIGN_PIN-} env_pin_set=${QMT_SIGN_PIN+1} env_password=${QMT_SIGN_PASSWORD-}
 env_password_set=${QMT_SIGN_PASSWORD+1}
 unset QMT_SIGN_PIN QMT_SIGN_PASSWORD
