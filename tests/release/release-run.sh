@@ -75,7 +75,7 @@ for tool in git openssl python3 osslsigncode; do
   grep -qx "== $spy/bin/$tool" "$spy/calls" || fail "the spy did not see $tool run"
 done
 ! grep -qF -f "$spy/secret" "$spy/calls" ||
-  fail "a child of the release got the password: $(grep -m1 -B1 -F -f "$spy/secret" "$spy/calls")"
+  fail "a child of the release got the password (its call is in $spy/calls)"
 demo=$scratch/work/build/payload/demo
 grep -q "^payload         DEMO stand-ins" "$scratch/report.txt" || fail "the report does not say DEMO"
 for name in WebView2Loader.dll Quillmart.exe; do
