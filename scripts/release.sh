@@ -8,7 +8,9 @@
 #
 #   bash scripts/release.sh [options]        (bash scripts/release.sh --help lists them)
 set -euo pipefail
-# The secret is taken out of the environment before anything else runs, so no child process ever inherits it.
+# The secret is taken out of the environment before anything else runs, so no child process ever inherits it. The
+# names that hold it here are unset first: one that came exported from the caller would stay exported when set.
+unset -v env_pin env_pin_set env_password env_password_set secret
 env_pin=${QMT_SIGN_PIN-} env_pin_set=${QMT_SIGN_PIN+1} env_password=${QMT_SIGN_PASSWORD-}
 env_password_set=${QMT_SIGN_PASSWORD+1}
 unset QMT_SIGN_PIN QMT_SIGN_PASSWORD
@@ -373,14 +375,23 @@ write_bill() {
   bill=1
 }
 
-# publish: the results take their names only now, so a failure before leaves the earlier ones untouched.
+# publish: the results take their names only now, so a failure before leaves the earlier ones untouched. The setup
+# is renamed last and every sidecar names the new setup's SHA-256, so a publish cut short leaves new sidecars beside
+# the earlier setup, which a check of their hashes shows, never a set that looks whole. A release without a bill
+# removes the earlier release's bill and notices: they describe another file.
 publish() {
-  mv -f -- "$partial" "$out"
+  local file stale=()
+  [ -n "$bill" ] || stale=("$out.cdx.json" "$out.notices.txt")
+  for file in ${stale[@]+"${stale[@]}"}; do
+    [ ! -L "$file" ] || die "--out: $file is a link; it is left as it is and nothing is published"
+  done
+  for file in ${stale[@]+"${stale[@]}"}; do [ ! -f "$file" ] || rm -f -- "$file"; done
   mv -f -- "$partial_info" "$out.buildinfo"
   if [ -n "$bill" ]; then
     mv -f -- "$partial_bom" "$out.cdx.json"
     mv -f -- "$partial_notices" "$out.notices.txt"
   fi
+  mv -f -- "$partial" "$out"
 }
 
 report_release() {

@@ -12,6 +12,9 @@
 #   short.pem/.key       a code-signing certificate valid for one day
 #   old.pem/.key         a code-signing certificate that was valid from 20 to 10 days ago; old-chain.pem with the
 #                        intermediate
+#   future.pem/.key      a code-signing certificate valid only from 10 days on
+#   signer-blank.p12     signer.p12 with the password $blank_password, which begins and ends with blanks; the file
+#                        blank-password holds it
 #   tsa.pem/.key         a time-stamping authority of the same CA; tsa-chain.pem with the intermediate
 #   int.crl, root.crl    CRLs that revoke nothing; revoked.crl is the intermediate's CRL revoking signer.pem
 password=pa55-w0rd
@@ -48,18 +51,23 @@ issue short int 1 "$leaf
 extendedKeyUsage=codeSigning"
 issue tsa int 30 "$leaf
 extendedKeyUsage=critical,timeStamping"
-# A certificate of the past: openssl x509 -req starts a certificate now, openssl ca takes any validity.
-openssl req -new -newkey rsa:2048 -nodes -keyout "$keys/old.key" -out "$keys/old.csr" -subj "/O=Farrowind/CN=old" \
-  2>/dev/null
-mkdir -p "$keys/db-old"
-: >"$keys/db-old/index.txt"
+# dated NAME FROM TO: a code-signing certificate of the intermediate valid from FROM to TO (dates as date -d takes
+# them): openssl x509 -req starts a certificate now, openssl ca takes any validity.
+mkdir -p "$keys/db-dated"
+: >"$keys/db-dated/index.txt"
 printf '[ca]\ndefault_ca=test\n[test]\ndatabase=%s/index.txt\nnew_certs_dir=%s\nserial=%s/serial\ndefault_md=sha256\npolicy=any\n[any]\ncommonName=supplied\norganizationName=optional\n' \
-  "$keys/db-old" "$keys/db-old" "$keys/db-old" >"$keys/db-old/ca.cnf"
-echo 01 >"$keys/db-old/serial"
-{ printf '%s\nextendedKeyUsage=codeSigning\n' "$leaf"; distribution int; } >"$keys/old.ext"
-openssl ca -batch -config "$keys/db-old/ca.cnf" -cert "$keys/int.pem" -keyfile "$keys/int.key" -in "$keys/old.csr" \
-  -out "$keys/old.pem" -notext -extfile "$keys/old.ext" -startdate "$(date -u -d '-20 days' +%Y%m%d%H%M%SZ)" \
-  -enddate "$(date -u -d '-10 days' +%Y%m%d%H%M%SZ)" 2>/dev/null
+  "$keys/db-dated" "$keys/db-dated" "$keys/db-dated" >"$keys/db-dated/ca.cnf"
+echo 01 >"$keys/db-dated/serial"
+dated() {
+  openssl req -new -newkey rsa:2048 -nodes -keyout "$keys/$1.key" -out "$keys/$1.csr" -subj "/O=Farrowind/CN=$1" \
+    2>/dev/null
+  { printf '%s\nextendedKeyUsage=codeSigning\n' "$leaf"; distribution int; } >"$keys/$1.ext"
+  openssl ca -batch -config "$keys/db-dated/ca.cnf" -cert "$keys/int.pem" -keyfile "$keys/int.key" \
+    -in "$keys/$1.csr" -out "$keys/$1.pem" -notext -extfile "$keys/$1.ext" \
+    -startdate "$(date -u -d "$2" +%Y%m%d%H%M%SZ)" -enddate "$(date -u -d "$3" +%Y%m%d%H%M%SZ)" 2>/dev/null
+}
+dated old '-20 days' '-10 days'
+dated future '+10 days' '+40 days'
 for name in signer ec tsa old; do cat "$keys/$name.pem" "$keys/int.pem" >"$keys/$name-chain.pem"; done
 mv "$keys/signer-chain.pem" "$keys/chain.pem"
 printf '%s\n' "$password" >"$keys/password"
@@ -67,6 +75,11 @@ openssl pkcs12 -export -in "$keys/signer.pem" -inkey "$keys/signer.key" -certfil
   -out "$keys/signer.p12" -passout "file:$keys/password"
 openssl pkcs12 -export -legacy -in "$keys/signer.pem" -inkey "$keys/signer.key" -certfile "$keys/int.pem" \
   -out "$keys/signer-legacy.p12" -passout "file:$keys/password"
+# A password whose blanks at either end are part of it, given in the environment so that no reader trims them.
+blank_password=' pass word  '
+printf '%s\n' "$blank_password" >"$keys/blank-password"
+QMT_KEYS_PASSWORD=$blank_password openssl pkcs12 -export -in "$keys/signer.pem" -inkey "$keys/signer.key" \
+  -certfile "$keys/int.pem" -out "$keys/signer-blank.p12" -passout env:QMT_KEYS_PASSWORD
 
 # crl NAME ISSUER [CERTIFICATE TO REVOKE]: a CRL of ISSUER, valid for 30 days, in $keys/NAME.crl
 crl() {

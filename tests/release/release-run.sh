@@ -22,24 +22,33 @@ copy_sources "$source_dir" "$scratch/src"
 src=$scratch/src
 
 # The tested commit's build recipe, wrapped by a spy that records the environment the build gets and every file
-# it can read under /dev/shm and the temporary folders that holds the signing password. A stand-in cmake early on
-# the caller's PATH records that it ran. Then the tree is made dirty: a tracked file and an untracked header that
-# would each break the build, so the run proves that only the commit is built.
+# it can read where the release writes (its TMPDIR, the work folder, files of this user's made in /dev/shm since
+# the run began) that holds the signing password; the spy's own files, the password's among them, lie elsewhere.
+# Wrappers early on the caller's PATH record the arguments and environment of every git, cmake, openssl, python3
+# and osslsigncode that the release starts. Then the tree is made dirty: a tracked file and an untracked header
+# that would each break the build, so the run proves that only the commit is built.
 spy=$scratch/spy
 mkdir -p "$spy/bin" "$scratch/tmp"
 # A password of this run only, so that no file of the tree can hold it by chance.
 secret=spy-$(od -An -tx8 -N8 /dev/urandom | tr -d ' \n')
+printf '%s\n' "$secret" >"$spy/secret"
 SPY_SECRET=$secret openssl pkcs12 -export -in "$keys/signer.pem" -inkey "$keys/signer.key" -certfile "$keys/int.pem" \
   -out "$spy/signer.p12" -passout env:SPY_SECRET || fail "cannot make the PKCS#12 file"
 mv "$src/scripts/release-build.sh" "$src/scripts/release-build-real.sh"
 cat >"$src/scripts/release-build.sh" <<EOF_SPY
 #!/bin/bash
 env >"$spy/build-env"
-grep -rlF -- "$secret" /dev/shm /tmp "$scratch/tmp" >"$spy/secret-files" 2>/dev/null
+{ grep -rlF -f "$spy/secret" -- "$scratch/tmp" "$scratch/work"
+  find /dev/shm -xdev -type f -user "\$(id -u)" -newer "$spy/started" -exec grep -lF -f "$spy/secret" -- {} +
+} >"$spy/secret-files" 2>/dev/null
 exec bash "\$(dirname "\$0")/release-build-real.sh" "\$@"
 EOF_SPY
-printf '#!/bin/sh\nenv >"%s/caller-cmake"\nexec /usr/bin/cmake "$@"\n' "$spy" >"$spy/bin/cmake"
-chmod +x "$spy/bin/cmake"
+for tool in git cmake openssl python3 osslsigncode; do
+  # shellcheck disable=SC2016 # the wrapper expands $0 and $@
+  printf '#!/bin/bash\n{ printf "%%s\\n" "== $0" "$@"; env; } >>%q\nexec %q "$@"\n' "$spy/calls" \
+    "$(command -v "$tool")" >"$spy/bin/$tool"
+  chmod +x "$spy/bin/$tool"
+done
 git -C "$src" add -A && git -C "$src" -c user.name=test -c user.email=test@example.invalid commit -qm spy
 commit=$(git -C "$src" rev-parse HEAD)
 echo '#error the live tree was built' >>"$src/src/setup/run_setup.cpp"
@@ -47,16 +56,26 @@ echo '#error an untracked file was built' >"$src/src/zlib.h"
 
 mkdir -p "$scratch/empty"
 out=$scratch/out/Quillmart-Setup.exe
-PATH="$spy/bin:$PATH" TMPDIR=$scratch/tmp QMT_SIGN_PASSWORD=$secret CXXFLAGS=-march=haswell \
-  SOURCE_DATE_EPOCH=$(date +%s) bash "$src/scripts/release.sh" --demo --payload "$scratch/empty" --allow-dirty \
-  --pkcs12 "$spy/signer.p12" --ca "$keys/root.pem" --work "$scratch/work" --out "$out" \
-  >"$scratch/report.txt" 2>&1 || { cat "$scratch/report.txt"; echo "FAIL: the release run failed"; exit 1; }
+touch "$spy/started"
+# The command as the README gives it: no SOURCE_DATE_EPOCH, so the signing time is now.
+(unset SOURCE_DATE_EPOCH
+  PATH="$spy/bin:$PATH" TMPDIR=$scratch/tmp QMT_SIGN_PASSWORD=$secret CXXFLAGS=-march=haswell \
+    bash "$src/scripts/release.sh" --demo --payload "$scratch/empty" --allow-dirty --pkcs12 "$spy/signer.p12" \
+    --ca "$keys/root.pem" --work "$scratch/work" --out "$out") >"$scratch/report.txt" 2>&1 ||
+  { cat "$scratch/report.txt"; echo "FAIL: the release run failed"; exit 1; }
 cat "$scratch/report.txt" "$out.buildinfo"
+grep -q "^signing time    [0-9: -]* UTC$" "$scratch/report.txt" || fail "the signing time is not now"
 [ -s "$spy/build-env" ] || fail "the commit's own build recipe did not run"
-! grep -qF -- "$secret" "$spy/build-env" || fail "the build's environment holds the signing password"
+! grep -qF -f "$spy/secret" "$spy/build-env" || fail "the build's environment holds the signing password"
 [ ! -s "$spy/secret-files" ] || fail "the build can read the password in: $(cat "$spy/secret-files")"
 ! grep -q '^CXXFLAGS=' "$spy/build-env" || fail "the caller's CXXFLAGS reached the build"
-[ ! -e "$spy/caller-cmake" ] || fail "the build ran a cmake from the caller's PATH"
+# release.sh runs no cmake of its own in a full release: a call on the caller's PATH would be the build's.
+! grep -qx "== $spy/bin/cmake" "$spy/calls" || fail "the build ran a cmake from the caller's PATH"
+for tool in git openssl python3 osslsigncode; do
+  grep -qx "== $spy/bin/$tool" "$spy/calls" || fail "the spy did not see $tool run"
+done
+! grep -qF -f "$spy/secret" "$spy/calls" ||
+  fail "a child of the release got the password (its call is in $spy/calls)"
 demo=$scratch/work/build/payload/demo
 grep -q "^payload         DEMO stand-ins" "$scratch/report.txt" || fail "the report does not say DEMO"
 for name in WebView2Loader.dll Quillmart.exe; do

@@ -28,6 +28,28 @@ trap 'kill "$tsa_pid" 2>/dev/null' EXIT
 for _ in $(seq 100); do [ -s "$scratch/tsa.port" ] && break; sleep 0.1; done
 tsa=http://127.0.0.1:$(cat "$scratch/tsa.port")/
 
+# has_option gives one answer however often it is asked under pipefail, as release.sh runs it: a usage text piped
+# into a grep that stops at its first match ends osslsigncode with SIGPIPE now and then. A thousand calls (and an
+# option osslsigncode lacks), at low priority in the background while the releases run.
+(renice -n 10 -p "$BASHPID" >/dev/null
+  set -o pipefail
+  script_name=test die_status=1
+  . "$src/scripts/release-common.sh"
+  for _ in $(seq 1000); do if has_option -CAfile; then echo yes; else echo no; fi; done
+  if has_option -no-such-option; then echo "-no-such-option found"; fi) >"$scratch/has-option.txt" 2>&1 &
+# shellcheck disable=SC2031 # $! is the background probe's process, set here, not in it
+probe_pid=$!
+
+# A spy on PATH: each program that release.sh starts by name records its arguments and environment, then runs.
+spy=$scratch/spy
+mkdir -p "$spy"
+for tool in git cmake openssl python3 osslsigncode; do
+  # shellcheck disable=SC2016 # the wrapper expands $0 and $@
+  printf '#!/bin/bash\n{ printf "%%s\\n" "== $0" "$@"; env; } >>%q\nexec %q "$@"\n' "$spy/calls" \
+    "$(command -v "$tool")" >"$spy/$tool"
+  chmod +x "$spy/$tool"
+done
+
 # A software token, the key imported into it.
 module=$(ls /usr/lib/*/softhsm/libsofthsm2.so 2>/dev/null | head -n 1)
 mkdir -p "$scratch/token"
@@ -41,15 +63,22 @@ token="--cert $keys/chain.pem --pkcs11-module $module"
 token_key="pkcs11:token=qmt-test;object=signer;type=private"
 pem="--cert $keys/chain.pem --key $keys/signer.key"
 
-# Runs that must succeed: each output verifies against the root alone (so the intermediate is embedded) with a
-# SHA-256 digest, and the report and the .buildinfo give its SHA-256.
+# Runs that must succeed, the spy on PATH: each output verifies against the root alone (so the intermediate is
+# embedded) with a SHA-256 digest, the report and the .buildinfo give its SHA-256, and the bill and notices of an
+# earlier release (they describe another file; a --setup release has none) are gone from beside it. work-sibling:
+# a folder whose name merely begins like --work's does not lie in it.
 # name | environment | arguments (split at blanks) | a line the report must hold
+mkdir -p "$scratch/rel-files"
+cp "$payload/WebView2Loader.dll" "$payload/Quillmart.exe" "$scratch/rel-files/"
 while IFS='|' read -r name environment arguments expected; do
   exe=$scratch/$name.exe
+  echo "an earlier release" | tee "$exe.cdx.json" >"$exe.notices.txt"
   # shellcheck disable=SC2086
-  env $environment bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --ca "$keys/root.pem" \
-    --work "$scratch/work" --out "$exe" $arguments >"$scratch/$name.txt" 2>&1 ||
+  PATH=$spy:$PATH env $environment bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" \
+    --ca "$keys/root.pem" --work "$scratch/work" --out "$exe" $arguments >"$scratch/$name.txt" 2>&1 ||
     { fail "$name: $(tail -n 1 "$scratch/$name.txt")"; continue; }
+  [ ! -e "$exe.cdx.json" ] && [ ! -e "$exe.notices.txt" ] ||
+    fail "$name: an earlier release's bill or notices lie beside the new setup"
   osslsigncode verify "${offline[@]}" -CAfile "$keys/root.pem" -TSA-CAfile "$keys/root.pem" -in "$exe" \
     >"$scratch/$name.verify" 2>&1 || fail "$name: the output does not verify: $(grep -m1 -i error "$scratch/$name.verify")"
   grep -q "Message digest algorithm *: SHA256" "$scratch/$name.verify" || fail "$name: the digest is not SHA-256"
@@ -60,8 +89,8 @@ while IFS='|' read -r name environment arguments expected; do
   grep -qxF -- "$expected" "$scratch/$name.txt" || fail "$name: the report lacks '$expected'"
   echo "ok:   $name"
 done <<EOF_SIGNED
-pkcs12|QMT_SIGN_PASSWORD=$password|--pkcs12 $keys/signer.p12|revocation      not checked (offline)
-pkcs12-again||--pkcs12 $keys/signer.p12 --password-file $keys/password|reproducible    signed bytes reproducible (RSA, with the same SOURCE_DATE_EPOCH)
+pkcs12|QMT_SIGN_PASSWORD=$password secret=decoy env_password=decoy|--pkcs12 $keys/signer.p12|revocation      not checked (offline)
+pkcs12-blanks||--pkcs12 $keys/signer-blank.p12 --password-file $keys/blank-password|reproducible    signed bytes reproducible (RSA, with the same SOURCE_DATE_EPOCH)
 legacy||--pkcs12 $keys/signer-legacy.p12 --password-file $keys/password|signer          CN=signer,O=Farrowind
 timestamped||$pem --timestamp $tsa|timestamp       $tsa
 ec||--cert $keys/ec-chain.pem --key $keys/ec.key|reproducible    signed bytes not reproducible (ECDSA); unsigned bytes reproducible
@@ -69,9 +98,16 @@ ec-again||--cert $keys/ec-chain.pem --key $keys/ec.key|signer          CN=ec,O=F
 crl||$pem --crl $keys/int.crl --crl $keys/root.crl|revocation      checked against $keys/int.crl $keys/root.crl
 token||$token --pkcs11-key $token_key --password-file $scratch/pin|signer          CN=signer,O=Farrowind
 no-system-roots|QMT_SYSTEM_ROOTS=$scratch/none|$pem|verified        signature, chain and digest against no system roots ($scratch/none is missing: install ca-certificates) + $keys/root.pem, offline
+work-sibling||$pem --work $scratch/rel --payload $scratch/rel-files|payload         $scratch/rel-files
 EOF_SIGNED
 
-cmp -s "$scratch/pkcs12.exe" "$scratch/pkcs12-again.exe" || fail "two RSA runs with the same SOURCE_DATE_EPOCH differ"
+# No child got the password, in its environment or on its command line (the spy saw each program of a --setup run).
+for tool in cmake openssl osslsigncode; do
+  grep -qx "== $spy/$tool" "$spy/calls" || fail "the spy did not see $tool run"
+done
+! grep -qF -e "$password" -e "$blank_password" "$spy/calls" ||
+  fail "a child of the release got the password (its call is in $spy/calls)"
+cmp -s "$scratch/pkcs12.exe" "$scratch/pkcs12-blanks.exe" || fail "two RSA runs with the same SOURCE_DATE_EPOCH differ"
 grep -q "Timestamp Server Signature verification: ok" "$scratch/timestamped.verify" ||
   fail "timestamped: the timestamp does not verify"
 ! cmp -s "$scratch/ec.exe" "$scratch/ec-again.exe" || fail "two ECDSA signatures are the same: not randomised?"
@@ -104,11 +140,11 @@ cp "$payload/WebView2Loader.dll" "$scratch/exe-folder/"
 later=$((now + 3 * 86400)) past=$((now - 15 * 86400))
 out=$scratch/bad/Quillmart-Setup.exe
 # refused EXPECTED ENVIRONMENT ARGUMENTS...: a run that must fail with one line holding EXPECTED, leaving the
-# setup and .buildinfo of an earlier run at --out untouched and nothing else beside them.
+# setup, .buildinfo, bill and notices of an earlier run at --out untouched and nothing else beside them.
 refused() {
-  local expected=$1 environment=$2; shift 2
+  local expected=$1 environment=$2 file; shift 2
   cp "$setup" "$out"
-  echo "an earlier release" >"$out.buildinfo"
+  for file in "$out.buildinfo" "$out.cdx.json" "$out.notices.txt"; do echo "an earlier release" >"$file"; done
   # shellcheck disable=SC2086
   env $environment bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" \
     --ca "$keys/root.pem" --work "$scratch/work" --out "$out" "$@" >"$scratch/bad.txt" 2>&1
@@ -116,9 +152,9 @@ refused() {
   [ "$rc" -ne 0 ] || fail "exit status 0 for: $expected"
   [ "$(wc -l <"$scratch/bad.txt")" -eq 1 ] || fail "not one line for: $expected: $(cat "$scratch/bad.txt")"
   grep -qF -- "$expected" "$scratch/bad.txt" || fail "expected '$expected', got: $(cat "$scratch/bad.txt")"
-  cmp -s "$setup" "$out" && [ "$(cat "$out.buildinfo")" = "an earlier release" ] ||
-    fail "the earlier setup or .buildinfo at --out was changed for: $expected"
-  [ "$(ls -A "$scratch/bad" | wc -l)" -eq 2 ] || fail "files left beside --out for: $expected: $(ls -A "$scratch/bad")"
+  cmp -s "$setup" "$out" && [ "$(cat "$out.buildinfo" "$out.cdx.json" "$out.notices.txt")" = \
+    "$(printf 'an earlier release\n%.0s' 1 2 3)" ] || fail "the earlier release at --out was changed for: $expected"
+  [ "$(ls -A "$scratch/bad" | wc -l)" -eq 4 ] || fail "files left beside --out for: $expected: $(ls -A "$scratch/bad")"
   echo "ok:   refused ($rc): $(cat "$scratch/bad.txt")"
 }
 # expected text | environment | arguments (split at blanks; no path here holds one)
@@ -135,6 +171,8 @@ does not belong to the certificate||--cert $keys/chain.pem --key $keys/plain.key
 wrong password for the PKCS#12 file|QMT_SIGN_PASSWORD=wrong|--pkcs12 $keys/signer.p12
 lacks the code-signing usage||--cert $keys/plain.pem --key $keys/plain.key
 expired on|SOURCE_DATE_EPOCH=$later|--cert $keys/short.pem --key $keys/short.key
+is valid only from|SOURCE_DATE_EPOCH=$now|--cert $keys/future.pem --key $keys/future.key
+unexpected argument --unsigned||$pem -- --unsigned
 payload file $scratch/dll-only/Quillmart.exe is missing||$pem --payload $scratch/dll-only
 payload file $scratch/exe-folder/Quillmart.exe is a folder||$pem --payload $scratch/exe-folder
 the demo stand-ins are refused without --demo||$pem --payload $scratch/empty
@@ -154,7 +192,7 @@ EOF_REFUSED
 
 # Nothing of the user's is emptied or overwritten: each row is refused with one line and its file survives.
 # name | expected text | arguments (split at blanks) | the file that must stay as it was
-mkdir -p "$scratch/work/payload" "$scratch/userwork/notes" "$scratch/outdir" "$scratch/real"
+mkdir -p "$scratch/work/payload" "$scratch/userwork/notes" "$scratch/outdir" "$scratch/real" "$scratch/linked"
 ln -sfn "$scratch/work" "$scratch/worklink"
 cp "$payload/WebView2Loader.dll" "$payload/Quillmart.exe" "$scratch/work/payload/"
 echo "an earlier release" >"$scratch/work/Quillmart-Setup.exe"
@@ -163,6 +201,7 @@ echo "report" >"$scratch/userwork/report.odt"
 echo "the link's target" >"$scratch/real/target.exe"
 echo "kept" >"$scratch/outdir/keep.txt"
 ln -sfn "$scratch/real/target.exe" "$scratch/outlink.exe"
+ln -sfn "$scratch/real/target.exe" "$scratch/linked/Quillmart-Setup.exe.cdx.json"
 while IFS='|' read -r name expected arguments survivor; do
   before=$(sha256sum "$survivor")
   # shellcheck disable=SC2086
@@ -179,18 +218,20 @@ a folder of the user's as --work|holds files that this tool did not make|--work 
 a folder of the user's as --work|holds files that this tool did not make|--work $scratch/userwork|$scratch/userwork/report.odt
 --out a folder|exists and is not a regular file|--out $scratch/outdir|$scratch/outdir/keep.txt
 --out a link|$scratch/outlink.exe exists and is not a regular file|--out $scratch/outlink.exe|$scratch/real/target.exe
+--out's bill a link|$scratch/linked/Quillmart-Setup.exe.cdx.json exists and is not a regular file|--out $scratch/linked/Quillmart-Setup.exe|$scratch/real/target.exe
 EOF_SAFE
 
-# Paths that begin with "-" (and hold a blank) are paths, not options.
+# Option values that begin with "-" (and hold a blank), relative ones too, are paths, not options.
 mkdir -p "$scratch/-dash dir"
 cp "$keys/root.pem" "$scratch/-dash dir/-my root.pem"
 (cd "$scratch/-dash dir" && bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --ca "-my root.pem" \
-  --work "$scratch/work" --out "-signed.exe" $pem >"$scratch/dash.txt" 2>&1) || fail "paths beginning with -: $(tail -n 1 "$scratch/dash.txt")"
-[ -f "$scratch/-dash dir/-signed.exe" ] || fail "paths beginning with -: no output"
-# The usage text of osslsigncode is read whole: a pipe into a grep that stops early used to lose options.
-for _ in $(seq 100); do
-  (script_name=test die_status=1; . "$src/scripts/release-common.sh"; has_option -CAfile) || { fail "has_option lost -CAfile"; break; }
-done
+  --work "-w" --out "-signed.exe" $pem >"$scratch/dash.txt" 2>&1) || fail "paths beginning with -: $(tail -n 1 "$scratch/dash.txt")"
+[ -f "$scratch/-dash dir/-signed.exe" ] && [ -f "$scratch/-dash dir/-w/.quillmart-release-work" ] ||
+  fail "paths beginning with -: no output or no work folder -w"
+# The answers of the has_option probe started above.
+wait "$probe_pid"
+[ "$(grep -cx yes "$scratch/has-option.txt")" = 1000 ] && [ "$(wc -l <"$scratch/has-option.txt")" = 1000 ] ||
+  fail "has_option does not answer the same 1000 times: $(sort "$scratch/has-option.txt" | uniq -c | tr -s '\n ' ' ')"
 
 # The commit is what gets built: a checkout with uncommitted changes to a tracked file is refused (release-run.sh
 # releases one with --allow-dirty), and a git failure is told in git's own words. Both refusals come before
