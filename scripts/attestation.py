@@ -394,11 +394,11 @@ def claims(body, signed_by):
 
 
 def read_envelope(path, keys, folder):
-    """[(key id, setup, commit, record)] for one envelope file, or a refusal saying why it is skipped."""
+    """[(path, key id, setup, commit, record)] for one envelope file, or a refusal saying why it is skipped."""
     env = parse_json(read_limited(path, MAX_ENVELOPE, "it"), "it")
     body, keyids = signers(env, keys, folder)
     setup, commit, record = claims(body, keyids)
-    return [(kid, setup, commit, record) for kid in keyids]
+    return [(path, kid, setup, commit, record) for kid in keyids]
 
 
 def envelope_paths(folder):
@@ -427,14 +427,17 @@ def collect(folder, keys, work):
 
 def decide(name, setup_sha256, found, trusted, needed):
     """(status, text) of the threshold: agreement, disagreement of trusted keys, or too few of them."""
-    agree = {(commit, record) for _, setup, commit, record in found if setup == setup_sha256}
-    supporters = sorted({kid for kid, setup, _, _ in found if setup == setup_sha256})
-    others = sorted({(kid, setup, commit) for kid, setup, commit, record in found
+    agree = {(commit, record) for _, _, setup, commit, record in found if setup == setup_sha256}
+    supporters = sorted({kid for _, kid, setup, _, _ in found if setup == setup_sha256})
+    others = sorted({(kid, setup, commit) for _, kid, setup, commit, record in found
                      if setup != setup_sha256 and (commit, record) in agree})
+    for path in sorted({path for path, _, setup, commit, record in found
+                        if setup != setup_sha256 and (commit, record) not in agree}):
+        print(printable(f"attestation: skipped {path}: it attests another setup"), file=sys.stderr)
     if others:
         named = "; ".join(f"{kid} attests sha256 {setup} for commit {commit}" for kid, setup, commit in others)
-        return 1, (f"trusted rebuilders disagree: {named}, another setup for the same commit and record than this "
-                   f"one ({name}, sha256 {setup_sha256}, attested by {', '.join(supporters)})")
+        return 1, (f"trusted rebuilders disagree: {named} and the same record, not this setup "
+                   f"({name}, sha256 {setup_sha256}, attested by {', '.join(supporters)})")
     if len(supporters) >= needed:
         where = "; ".join(f"commit {commit}, record sha256 {record}" for commit, record in sorted(agree))
         return 0, (f"{name} (sha256 {setup_sha256}) attested by {len(supporters)} of the trusted keys "

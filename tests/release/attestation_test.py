@@ -102,6 +102,7 @@ class AttestationTest(unittest.TestCase):
             ("one fewer than needed", [a, b], 3, 2, [f"attested by 2 of the {self.trusted} trusted keys", bid], []),
             ("an untrusted key", [a, self.env["u"]], 2, 2, ["attested by 1 of"], ["no signature by a trusted key"]),
             ("another setup, same commit and record", [a, self.env["b-other"]], 1, 1, ["disagree", bid], []),
+            ("only another setup", [self.env["b-other"]], 1, 2, ["attested by 0 of"], ["0.json: it attests another"]),
             ("payload changed after signing", [a, self.mangled("b", forge)], 2, 2, [], ["1.json: no signature"]),
             ("truncated", [a, b[:len(b) // 2]], 2, 2, [], ["1.json: it is not JSON"]),
             ("10 MB", [a, b[:-2] + " " * (10 << 20) + "}\n"], 2, 2, [], ["1.json: it is larger than"]),
