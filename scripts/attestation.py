@@ -130,6 +130,9 @@ def parse_json(data, what):
         return json.loads(text, object_pairs_hook=unique_pairs, parse_constant=no_constant)
     except json.JSONDecodeError as error:
         raise Refused(f"{what} is not JSON ({error.msg} at line {error.lineno} column {error.colno})") from None
+    except (ValueError, RecursionError):
+        # A number of thousands of digits, or nesting the count above missed: refused like any malformed text.
+        raise Refused(f"{what} is not JSON this reads (a number too long or nesting too deep)") from None
 
 
 def field(obj, key, kind, what):
@@ -312,7 +315,7 @@ def write(args):
 # --- The threshold check ---------------------------------------------------------------------------------------------
 def trusted_keys(path, folder):
     """{id: (kind, PEM file)} for every public key in PATH, each written to FOLDER for openssl."""
-    text = read_limited(path, MAX_KEYS_FILE, "the trusted keys").decode("ascii", errors="replace")
+    text = read_limited(path, MAX_KEYS_FILE, "the trusted keys", follow=True).decode("ascii", errors="replace")
     keys, position = {}, 0
     for match in PEM_BLOCK.finditer(text):
         if text[position:match.start()].strip():
@@ -329,10 +332,12 @@ def trusted_keys(path, folder):
     return keys
 
 
-def read_limited(path, limit, what):
-    """The bytes of the regular file PATH (a link is not followed), refused when longer than LIMIT."""
+def read_limited(path, limit, what, follow=False):
+    """The bytes of the regular file PATH (a link followed only when FOLLOW), refused when longer than LIMIT."""
+    if not follow and os.path.islink(path):
+        raise Refused(f"{what} is a symbolic link, not a regular file")
     try:
-        handle = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
+        handle = os.open(path, os.O_RDONLY | os.O_NONBLOCK | (0 if follow else os.O_NOFOLLOW))
     except OSError as error:
         raise Refused(f"cannot read {what}: {error.strerror}") from None
     with os.fdopen(handle, "rb") as source:
@@ -356,7 +361,8 @@ def signers(env, keys, folder):
         raise Refused(f"it needs 1 to {MAX_SIGNATURES} signatures")
     message, found = pae(PAYLOAD_TYPE, body), set()
     for entry in sigs:
-        if not isinstance(entry, dict) or not set(entry) <= {"keyid", "sig"} or "sig" not in entry:
+        if (not isinstance(entry, dict) or not set(entry) <= {"keyid", "sig"} or "sig" not in entry
+                or not isinstance(entry.get("keyid", ""), str)):
             raise Refused("a signature is not {keyid, sig}")
         signature = strict_b64(entry["sig"], "a signature")
         found |= {kid for kid, (kind, pem) in keys.items()
@@ -420,7 +426,7 @@ def collect(folder, keys, work):
             continue
         try:
             found += read_envelope(path, keys, work)
-        except Refused as why:
+        except (Refused, OSError) as why:
             print(printable(f"attestation: skipped {path}: {why}"), file=sys.stderr)
     return found
 
@@ -513,6 +519,11 @@ def main(argv):
         name = getattr(why, "filename", None)
         prefix = PREFIXES[2] if verb == "check" else "attestation: "
         print(printable(f"{prefix}{name + ': ' if name else ''}{text}"))
+        return 2
+    except Exception as why:  # pylint: disable=broad-except
+        # A fault of this program still ends in one verdict line, never a traceback over the terminal.
+        prefix = PREFIXES[2] if verb == "check" else "attestation: "
+        print(printable(f"{prefix}an internal error: {type(why).__name__}: {why}"))
         return 2
 
 

@@ -15,6 +15,7 @@ import unittest
 import attestation as at
 
 COMMIT = "c0ffee" + "0" * 34
+VERIFY = os.path.join(os.path.dirname(at.__file__), "verify-release.sh")
 
 
 def run(*args):
@@ -141,6 +142,29 @@ class AttestationTest(unittest.TestCase):
         self.assertEqual((predicate["verifier"]["id"], env["signatures"][0]["keyid"]), (self.key_id("a"),) * 2)
         self.assertEqual(predicate["policy"]["digest"], {"sha256": hashlib.sha256(b"Format: 2\n").hexdigest(),
                                                          "gitCommit": COMMIT})
+
+    def test_verify_release_options(self):
+        """The threshold mode is dispatched first, and --attest's refusals come at option time, before a rebuild."""
+        d, work = self.dir, f"{self.dir}/work"
+        folder = tempfile.mkdtemp(dir=d)
+        for name in "ab":
+            with open(f"{folder}/{name}.json", "w") as out:
+                out.write(self.env[name])
+        inputs = [f"{d}/setup.exe", f"{d}/record"]
+        rows = [
+            (["--attestations", folder, "--trusted-keys", f"{d}/trusted.pem", "--min", "2", f"{d}/setup.exe"], 0,
+             "OK: " + d),
+            (["--attest", f"{d}/a.pub", "--attestation", f"{d}/x.json", *inputs], 2, "is not a private key"),
+            (["--work", work, "--attest", f"{d}/a.pem", "--attestation", f"{work}/x.json", *inputs], 2, "lies in --work"),
+            (["--attest", f"{d}/a.pem", "--attestation", f"{d}/record", *inputs], 2, "would overwrite the input"),
+            (["--attest", f"{d}/a.pem", *inputs], 2, "go together"),
+        ]
+        for args, status, said in rows:
+            with self.subTest(said):
+                done = subprocess.run(["bash", VERIFY, *args], capture_output=True, text=True, timeout=60)
+                self.assertEqual(done.returncode, status, done.stdout + done.stderr)
+                self.assertIn(said, done.stdout)
+        self.assertFalse(os.path.exists(f"{d}/x.json"))
 
     def test_cosign_reads_envelope(self):
         if not shutil.which("cosign"):
