@@ -102,6 +102,31 @@ attest_if_asked() {
   note "${said#attestation: }"
 }
 
+# check_attest_options: --attest and --attestation together, the key a private key this openssl reads and the
+# statement a file of its own outside --work and the inputs, all refused now rather than after a rebuild.
+check_attest_options() {
+  [ -n "$attest_key$attestation" ] || return 0
+  [ -n "$attest_key" ] && [ -n "$attestation" ] || die "--attest KEY and --attestation FILE go together"
+  attest_key=$(canonical "$attest_key") attestation=$(canonical "$attestation")
+  local file said rc=0
+  for file in "$setup" "$info" "$bom" "$attest_key"; do
+    [ "$attestation" != "$file" ] || die "--attestation $attestation would overwrite the input $file"
+  done
+  ! lies_in "$attestation" "$work" || die "--attestation $attestation lies in --work $work, which this command empties"
+  ! lies_in "$attest_key" "$work" || die "the key $attest_key lies in --work $work, which this command empties"
+  said=$(python3 "$root/scripts/attestation.py" check-key --key "$attest_key" --out "$attestation") || rc=$?
+  [ "$rc" = 0 ] || die "--attest: ${said#attestation: }"
+}
+
+# check_attestations DIR FILE N SETUP: the threshold check of rebuilders' statements; no rebuild, no root.
+check_attestations() {
+  command -v python3 >/dev/null || die "python3 is missing (it reads the attestations)"
+  command -v openssl >/dev/null || die "openssl is missing (it checks the attestations' signatures)"
+  local rc=0
+  python3 "$root/scripts/attestation.py" check --attestations "$1" --trusted-keys "$2" --min "$3" -- "$4" || rc=$?
+  exit "$rc"
+}
+
 # note TEXT: a line of progress on standard error, escaped like the verdict.
 note() {
   printable "verify-release: $*" >&2
@@ -132,31 +157,6 @@ read_options() {
   lies_in "$root" "$work" && die "--work $work holds the sources; give a folder of its own"
   check_attest_options
   return 0
-}
-
-# check_attest_options: --attest and --attestation together, the key a private key this openssl reads and the
-# statement a file of its own outside --work and the inputs, all refused now rather than after a rebuild.
-check_attest_options() {
-  [ -n "$attest_key$attestation" ] || return 0
-  [ -n "$attest_key" ] && [ -n "$attestation" ] || die "--attest KEY and --attestation FILE go together"
-  attest_key=$(canonical "$attest_key") attestation=$(canonical "$attestation")
-  local file said rc=0
-  for file in "$setup" "$info" "$bom" "$attest_key"; do
-    [ "$attestation" != "$file" ] || die "--attestation $attestation would overwrite the input $file"
-  done
-  ! lies_in "$attestation" "$work" || die "--attestation $attestation lies in --work $work, which this command empties"
-  ! lies_in "$attest_key" "$work" || die "the key $attest_key lies in --work $work, which this command empties"
-  said=$(python3 "$root/scripts/attestation.py" check-key --key "$attest_key" --out "$attestation") || rc=$?
-  [ "$rc" = 0 ] || die "--attest: ${said#attestation: }"
-}
-
-# check_attestations DIR FILE N SETUP: the threshold check of rebuilders' statements; no rebuild, no root.
-check_attestations() {
-  command -v python3 >/dev/null || die "python3 is missing (it reads the attestations)"
-  command -v openssl >/dev/null || die "openssl is missing (it checks the attestations' signatures)"
-  local rc=0
-  python3 "$root/scripts/attestation.py" check --attestations "$1" --trusted-keys "$2" --min "$3" -- "$4" || rc=$?
-  exit "$rc"
 }
 
 # need_tools: what every check needs; a missing one is named, never taken for a difference.
