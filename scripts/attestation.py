@@ -18,7 +18,7 @@ made and checked by openssl; the verifier's id is "sha256:" and the hex SHA-256 
         another setup for the same commit and record), 2 "verify-release: COULD NOT CHECK: ..." (too few); one
         line on standard output, one line on standard error for every envelope skipped.
 Envelopes come from a download: each is read with a size limit, a nesting limit, duplicate keys refused and strict
-base64, and is skipped with its reason rather than trusted in part.
+base64, and is skipped with its reason rather than half trusted.
 """
 
 import base64

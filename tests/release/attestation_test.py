@@ -119,10 +119,10 @@ class AttestationTest(unittest.TestCase):
             with self.subTest(name):
                 got, text, errors = self.check(envelopes, needed)
                 self.assertEqual(got, status, text)
-                for part in said:
-                    self.assertIn(part, text)
-                for part in skipped:
-                    self.assertIn(part, errors)
+                for words in said:
+                    self.assertIn(words, text)
+                for words in skipped:
+                    self.assertIn(words, errors)
                 self.assertEqual(len(errors.splitlines()), len(skipped), errors)
 
     def test_envelope_signs_dsse_encoding(self):
