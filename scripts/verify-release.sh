@@ -48,11 +48,18 @@ Usage: bash scripts/verify-release.sh [options] [--] SETUP BUILDINFO
                          https://snapshot.debian.org/archive/debian/20261201T000000Z/ (repeatable; signed by
                          Debian's archive keys unless --mirror-key is given)
   --mirror-key FILE      the OpenPGP key (armored or binary) that signs the --mirror repositories
+  --attest KEY           after verdict 0 only, sign a statement of it with this PEM private key (ECDSA P-256 or
+                         Ed25519) into the --attestation FILE, for those who do not rebuild themselves
+  --attestation FILE     where --attest writes its signed statement (a DSSE envelope, JSON)
   --work DIR             folder for the rebuild (default: build/verify-work); a new or empty folder, or one this
                          command made before (it holds .quillmart-verify-work); a rebuild there of the same
                          commit, payload and toolchain is used again
   --help                 this text
   --                     ends the options
+
+  bash scripts/verify-release.sh --attestations DIR --trusted-keys FILE --min N SETUP
+                         no rebuild: whether at least N of the PEM public keys in FILE signed statements in DIR that
+                         SETUP is the vendor's release (1 when a trusted key attests another setup of the same commit)
 
 The commit must be in this repository (git fetch it first). Exit status: 0 the vendor's release, 1 not the
 vendor's release, 2 could not check; one verdict line says which and why.
@@ -63,9 +70,11 @@ option_table=(
   "--help help -" "--payload value payload" "--signer-sha256 value pinned_signer" "--ca value ca"
   "--crl list crls" "--allow-unsigned flag allow_unsigned" "--allow-other-signer flag allow_other_signer"
   "--fresh flag fresh" "--mirror list mirrors" "--mirror-key value mirror_key" "--work value work" "--bom value bom"
+  "--attest value attest_key" "--attestation value attestation"
 )
 payload=$root/payload pinned_signer="" ca="" crls=() allow_unsigned=0 allow_other_signer=0 fresh=0 mirrors=()
 mirror_key="" work=$root/build/verify-work bom="" demo_payload=0
+attest_key="" attestation=""
 
 # Verdicts, each one line on standard output. A refusal (die) is the could-not-check verdict.
 not_vendors() {
@@ -73,8 +82,49 @@ not_vendors() {
   exit 1
 }
 vendors() {
+  attest_if_asked
   printable "verify-release: OK: the vendor's release: $*"
   exit 0
+}
+
+# attest_if_asked: with --attest, the signed statement of this verdict 0, written before the verdict is given; a
+# statement that cannot be written makes the check's outcome could-not-check rather than a silent OK.
+attest_if_asked() {
+  [ -n "$attest_key" ] || return 0
+  local bytes="signed bytes rebuilt" said rc=0
+  [ "$signer_text" != unsigned ] || bytes="unsigned bytes rebuilt"
+  said=$(python3 "$root/scripts/attestation.py" write --key "$attest_key" --out "$attestation" --setup "$setup" \
+    --record "$info" --commit "$commit" \
+    --signer-sha256 "${pinned_signer:-$(buildinfo_field "$info" Signer-Certificate-SHA256)}" --bytes "$bytes" \
+    --debian-release "$recorded_release" --debian-version "$recorded_version" \
+    --packages "$private/recorded-packages") || rc=$?
+  [ "$rc" = 0 ] || die "the vendor's release, but no attestation was written: ${said#attestation: }"
+  note "${said#attestation: }"
+}
+
+# check_attest_options: --attest and --attestation together, the key a private key this openssl reads and the
+# statement a file of its own outside --work and the inputs, all refused now rather than after a rebuild.
+check_attest_options() {
+  [ -n "$attest_key$attestation" ] || return 0
+  [ -n "$attest_key" ] && [ -n "$attestation" ] || die "--attest KEY and --attestation FILE go together"
+  attest_key=$(canonical "$attest_key") attestation=$(canonical "$attestation")
+  local file said rc=0
+  for file in "$setup" "$info" "$bom" "$attest_key"; do
+    [ "$attestation" != "$file" ] || die "--attestation $attestation would overwrite the input $file"
+  done
+  ! lies_in "$attestation" "$work" || die "--attestation $attestation lies in --work $work, which this command empties"
+  ! lies_in "$attest_key" "$work" || die "the key $attest_key lies in --work $work, which this command empties"
+  said=$(python3 "$root/scripts/attestation.py" check-key --key "$attest_key" --out "$attestation") || rc=$?
+  [ "$rc" = 0 ] || die "--attest: ${said#attestation: }"
+}
+
+# check_attestations DIR FILE N SETUP: the threshold check of rebuilders' statements; no rebuild, no root.
+check_attestations() {
+  command -v python3 >/dev/null || die "python3 is missing (it reads the attestations)"
+  command -v openssl >/dev/null || die "openssl is missing (it checks the attestations' signatures)"
+  local rc=0
+  python3 "$root/scripts/attestation.py" check --attestations "$1" --trusted-keys "$2" --min "$3" -- "$4" || rc=$?
+  exit "$rc"
 }
 
 # note TEXT: a line of progress on standard error, escaped like the verdict.
@@ -105,6 +155,7 @@ read_options() {
     [ -z "$file" ] || ! lies_in "$file" "$work" || die "the input $file lies in --work $work, which this command empties"
   done
   lies_in "$root" "$work" && die "--work $work holds the sources; give a folder of its own"
+  check_attest_options
   return 0
 }
 
@@ -546,6 +597,11 @@ verdict() {
 }
 
 main() {
+  if [ "${1:-}" = --attestations ]; then
+    [ $# = 7 ] && [ "$3" = --trusted-keys ] && [ "$5" = --min ] ||
+      die "give --attestations DIR --trusted-keys FILE --min N SETUP"
+    check_attestations "$2" "$4" "$6" "$7"
+  fi
   read_options "$@"
   need_tools
   private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-verify.XXXXXX")
