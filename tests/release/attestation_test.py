@@ -172,9 +172,14 @@ class AttestationTest(unittest.TestCase):
             self.skipTest("cosign not installed")
         with open(f"{self.dir}/a.json", "w") as out:
             out.write(self.env["a"])
-        subprocess.run(["cosign", "verify-blob-attestation", "--key", f"{self.dir}/a.pub", "--insecure-ignore-tlog",
-                        "--type", at.PREDICATE_TYPE, "--signature", f"{self.dir}/a.json", f"{self.dir}/setup.exe"],
-                       check=True, capture_output=True, timeout=60)
+        with open(f"{self.dir}/other.exe", "wb") as out:
+            out.write(b"another setup")
+        # The envelope verifies for its own setup, and the same reader refuses it for another file.
+        for blob, accepted in ((f"{self.dir}/setup.exe", True), (f"{self.dir}/other.exe", False)):
+            done = subprocess.run(["cosign", "verify-blob-attestation", "--key", f"{self.dir}/a.pub",
+                                   "--insecure-ignore-tlog", "--type", at.PREDICATE_TYPE,
+                                   "--signature", f"{self.dir}/a.json", blob], capture_output=True, timeout=60)
+            self.assertEqual(done.returncode == 0, accepted, done.stderr)
 
 
 if __name__ == "__main__":
