@@ -8,6 +8,9 @@
 #   fresh-rebuild.sh toolchain DIR   (root) DIR's release made on this system, its .buildinfo recording a version of
 #                                    make that no archive has: could not check, naming it; the same version from a
 #                                    local signed mirror given with --mirror: the vendor's release again
+#   fresh-rebuild.sh escape DIR      (root or a user) in a user-namespace fresh system of this release, the system's
+#                                    root tries the double-chroot escape and writes to a world-writable host file and
+#                                    folder of DIR (root's when run as root): both stay as they were
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../harness/checks.sh"
@@ -58,6 +61,34 @@ local_mirror() {
   mirror_url=http://127.0.0.1:$port/
 }
 
+# escape_row: the classic way out of a chroot (chroot into a subfolder, climb with .. past the root, chroot there)
+# run by the system's root in one perl process, aimed at a host file and folder that anyone could write, so only
+# the way there can stop it.
+escape_row() {
+  local target=$dir/escape system version tar before=$failures
+  script_name=fresh-rebuild die_status=1
+  . "$here/../../scripts/release-common.sh"
+  . "$here/../../scripts/fresh-system.sh"
+  mkdir -p "$target/folder" && echo untouched >"$target/file" && chmod 777 "$target/folder" && chmod 666 "$target/file"
+  fresh_user_ready
+  version=$(. /etc/os-release && echo "$VERSION_ID")
+  tar=$(fresh_base "$version" "${QMT_FRESH_CACHE:-$(fresh_cache)}" "$target/bootstrap.log")
+  system=$target/system
+  fresh_user_unpack "$tar" "$system"
+  # shellcheck disable=SC2016 # perl's own variables
+  fresh_user_run "$system" perl -e 'mkdir "x"; chroot "x" or die "chroot: $!\n"; chdir ".." for 1 .. 64;
+    chroot "." or die "chroot: $!\n"; my ($file, $canary, $seen, $out, $new) = (@ARGV, "");
+    $seen .= "wrote to it, " if open($out, ">>", $file) and print $out "escaped\n" and close $out;
+    $seen .= "made the canary, " if open($new, ">", $canary) and close $new;
+    print -e $file ? "reached $file: $seen\n" : "no $file here\n"' "$target/file" "$target/folder/canary" \
+    </dev/null >"$target/attempt.txt" 2>&1 || fail "the escape attempt did not run: $(cat "$target/attempt.txt")"
+  [ "$(cat "$target/file")" = untouched ] || fail "the system's root wrote to the host's $target/file: $(cat "$target/attempt.txt")"
+  [ ! -e "$target/folder/canary" ] || fail "the system's root created the host's $target/folder/canary"
+  grep -q "^no " "$target/attempt.txt" || fail "the system's root saw the host's files: $(cat "$target/attempt.txt")"
+  [ "$failures" != "$before" ] || echo "ok:   escape: $(cat "$target/attempt.txt")"
+  fresh_remove "$system" || fail "the system in $system could not be removed"
+}
+
 case $command in
   release)
     keys=$dir/keys
@@ -87,5 +118,8 @@ case $command in
       verify_row mirror 0 "rebuilt in a fresh Debian" /root/local.buildinfo --mirror "$mirror_url" --mirror-key "$mirror_key"
     [ -z "$server" ] || kill "$server"
     finish "the toolchain rows passed" ;;
-  *) echo "usage: fresh-rebuild.sh release|verify|toolchain DIR" >&2; exit 2 ;;
+  escape)
+    escape_row
+    finish "the system's root stayed inside" ;;
+  *) echo "usage: fresh-rebuild.sh release|verify|toolchain|escape DIR" >&2; exit 2 ;;
 esac
