@@ -72,11 +72,12 @@ fresh_unpack() {
   tar -C "$2" -xf "$1" || die "cannot unpack $1 into $2"
 }
 
-# fresh_enter ROOT COMMAND...: runs as the first process of the new namespaces (fresh_run, fresh_user_run): mounts
-# the system's own /proc, /sys (the host's, read-only: sysfs itself cannot be mounted from a user namespace without a
-# network namespace of its own), /dev and /dev/shm, makes ROOT the root with pivot_root, detaches the host's tree,
-# and runs COMMAND in a clean environment; returns its status. Device nodes cannot be made in a user namespace, so
-# the host's harmless ones are bind-mounted onto files.
+# fresh_enter ROOT COMMAND...: runs in the new namespaces (as their first process for fresh_run, under the holder
+# for fresh_user_run): mounts the system's own /proc, /sys (the host's, read-only: sysfs itself cannot be mounted
+# from a user namespace without a network namespace of its own), /dev and /dev/shm, makes ROOT the root with
+# pivot_root, detaches the host's tree, and runs COMMAND in a clean environment as a child (the shell reaps what is
+# orphaned); returns its status. Device nodes cannot be made in a user namespace, so the host's harmless ones are
+# bind-mounted onto files.
 fresh_enter() {
   set -euo pipefail
   local root=$1 target node
@@ -119,7 +120,7 @@ fresh_enter() {
   cd /
   rm -f /etc/resolv.conf && cat <&3 >/etc/resolv.conf
   exec 3<&-
-  exec /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb ${CI:+CI=$CI} \
+  /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb ${CI:+CI=$CI} \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
 }
 
