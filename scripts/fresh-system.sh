@@ -212,7 +212,7 @@ fresh_namespace() {
 # namespaces to this user.
 fresh_user_ready() {
   local tool probe said
-  for tool in unshare setpriv; do command -v "$tool" >/dev/null || die "$tool is missing (util-linux)"; done
+  for tool in unshare nsenter setpriv; do command -v "$tool" >/dev/null || die "$tool is missing (util-linux)"; done
   if [ "$(id -u)" != 0 ]; then
     for tool in newuidmap newgidmap; do
       command -v "$tool" >/dev/null || die "$tool is missing (Debian package uidmap), which a fresh system needs for a user who is not root"

@@ -313,8 +313,8 @@ rebuild_fresh() {
   local cache=${QMT_FRESH_CACHE:-$(fresh_cache)} system=$work/system tar
   tar=$(fresh_base "$recorded_version" "$cache" "$work/bootstrap.log" "${QMT_FRESH_MIRROR:-}")
   echo "verify-release: rebuilding commit $commit in a fresh Debian $recorded_version system (log: $work/build.log)" >&2
-  fresh_user_unpack "$tar" "$system"
   trap 'fresh_remove "$system" || true; rm -rf -- "$private"' EXIT
+  fresh_user_unpack "$tar" "$system"
   apt_sources /etc/apt/keyrings/quillmart-mirror.asc |
     fresh_user_run "$system" /bin/sh -c 'cat >/etc/apt/sources.list && rm -f /etc/apt/sources.list.d/*' ||
     die "cannot write the fresh system's package sources"
