@@ -149,7 +149,7 @@ fresh_ids() {
     return 0
   fi
   if [ "$uid" != 0 ]; then
-    die "$user has no range of $fresh_id_count subordinate ids in /etc/subuid and /etc/subgid, which the fresh system's users are (usermod --add-subuids 200000-265535 --add-subgids 200000-265535 $user)"
+    die "$user has no range of $fresh_id_count subordinate ids in /etc/subuid and /etc/subgid, which the fresh system's users are (root can add one: usermod --add-subuids FIRST-LAST --add-subgids FIRST-LAST $user)"
   fi
   fresh_uid_base=$fresh_root_id_base fresh_gid_base=$fresh_root_id_base
   local taken
