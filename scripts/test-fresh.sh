@@ -156,10 +156,43 @@ run_readme() {
   fi
 }
 
-# cross_check: a signed release made in each system, checked from the other one, where it is rebuilt in a fresh
-# system of the release it was made on; then the rows that need a fresh rebuild (tests/release/fresh-rebuild.sh).
+# as_verifier VERSION COMMAND...: COMMAND (a program and its arguments) as that system's user verifier, an
+# ordinary user without sudo, in its clone.
+as_verifier() {
+  local root=$work/debian-$1
+  shift
+  # shellcheck disable=SC2016 # the system's shell expands it
+  fresh_run "$root" runuser -u verifier -- /usr/bin/env HOME=/home/verifier USER=verifier LOGNAME=verifier \
+    /bin/sh -c 'cd /home/verifier/quillmart && exec "$@"' as-verifier "$@"
+}
+
+# prepare_verifier VERSION: the user verifier in that system, with subordinate ids for the fresh systems it makes
+# (useradd gives them when the system has /etc/subuid; otherwise they are added), a clone of its own, both releases
+# and both cached base systems in its own cache, so that it bootstraps nothing.
+prepare_verifier() {
+  local v=$1 other
+  # shellcheck disable=SC2016 # the system's shell expands it
+  fresh_run "$work/debian-$v" /bin/sh -c 'useradd -m -s /bin/bash verifier &&
+    { grep -q "^verifier:" /etc/subuid && grep -q "^verifier:" /etc/subgid ||
+      usermod --add-subuids 100000-165535 --add-subgids 100000-165535 verifier; }' </dev/null || return 1
+  fresh_run "$work/debian-$v" runuser -u verifier -- git clone -q /tmp/quillmart.bundle /home/verifier/quillmart \
+    </dev/null || return 1
+  # shellcheck disable=SC2016 # the system's shell expands it
+  as_verifier "$v" /bin/sh -c 'mkdir -p -m 700 "$HOME/.cache/quillmart-fresh" && tar -C "$HOME/.cache/quillmart-fresh" -xf -' \
+    < <(tar -C "$cache" -cf - debian-12.tar debian-13.tar) || return 1
+  for other in 12 13; do
+    [ -s "$work/cross-$other.tar" ] || continue
+    # shellcheck disable=SC2016 # the system's shell expands it
+    as_verifier "$v" /bin/sh -c 'mkdir -p "$1" && tar -C "$1" -xf -' copy-in "/home/verifier/cross-$other" \
+      <"$work/cross-$other.tar" || return 1
+  done
+}
+
+# cross_check: a signed release made in each system, checked from the other one by its user verifier (no root, no
+# sudo), where it is rebuilt in a user-namespace fresh system of the release it was made on; then the rows that need
+# a fresh rebuild (tests/release/fresh-rebuild.sh), and in each system the escape row as root and as verifier.
 cross_check() {
-  local v other rc=0
+  local v other rc=0 who
   for v in 12 13; do
     echo "test-fresh: Debian $v: a signed release of the demo payload (log $logs/debian-$v-release.log)"
     as_user "$v" "bash tests/release/fresh-rebuild.sh release /tmp/cross-$v" >"$logs/debian-$v-release.log" 2>&1 \
@@ -167,16 +200,14 @@ cross_check() {
     as_user "$v" "tar -C /tmp/cross-$v -cf - ." </dev/null >"$work/cross-$v.tar"
   done
   for v in 12 13; do
+    prepare_verifier "$v" >"$logs/debian-$v-verifier.log" 2>&1 ||
+      { rc=1 cross[verifier-$v]="the user verifier could not be prepared (log $logs/debian-$v-verifier.log)"; }
+  done
+  for v in 12 13; do
     other=$((25 - v))
     [ -s "$work/cross-$other.tar" ] || continue
-    echo "test-fresh: Debian $v: checking Debian $other's release (log $logs/debian-$v-verifies-$other.log)"
-    # The verifier is root with a clone of its own; both base systems come as its cache.
-    fresh_run "$work/debian-$v" /bin/sh -c "mkdir -p /root/cross-$other && tar -C /root/cross-$other -xf -" \
-      <"$work/cross-$other.tar"
-    fresh_run "$work/debian-$v" /bin/sh -c "mkdir -p -m 755 /var/cache/quillmart-fresh &&
-      tar -C /var/cache/quillmart-fresh -xf -" < <(tar -C "$cache" -cf - debian-12.tar debian-13.tar)
-    if fresh_run "$work/debian-$v" /bin/bash -c "git clone -q /tmp/quillmart.bundle /root/verifier &&
-        cd /root/verifier && bash tests/release/fresh-rebuild.sh verify /root/cross-$other" \
+    echo "test-fresh: Debian $v: checking Debian $other's release as verifier (log $logs/debian-$v-verifies-$other.log)"
+    if as_verifier "$v" bash tests/release/fresh-rebuild.sh verify "/home/verifier/cross-$other" \
         </dev/null >"$logs/debian-$v-verifies-$other.log" 2>&1; then
       cross[$v]="verified Debian $other's release"
     else
@@ -184,15 +215,42 @@ cross_check() {
     fi
     grep -E '^(ok|FAIL)' "$logs/debian-$v-verifies-$other.log" || true
   done
-  echo "test-fresh: Debian 12: the toolchain rows (log $logs/debian-12-toolchain.log)"
-  if fresh_run "$work/debian-12" /bin/bash -c "cd /root/verifier && bash tests/release/fresh-rebuild.sh toolchain /tmp/cross-12" \
+  echo "test-fresh: Debian 12: the toolchain rows as verifier (log $logs/debian-12-toolchain.log)"
+  if as_verifier 12 bash tests/release/fresh-rebuild.sh toolchain /home/verifier/cross-12 \
       </dev/null >"$logs/debian-12-toolchain.log" 2>&1; then
     cross[toolchain]="a version not to be had named; the same through a local mirror verified"
   else
     rc=1 cross[toolchain]="toolchain rows FAILED"
   fi
   grep -E '^(ok|FAIL)' "$logs/debian-12-toolchain.log" || true
+  for v in 12 13; do
+    for who in root verifier; do
+      echo "test-fresh: Debian $v: the escape row as $who (log $logs/debian-$v-escape-$who.log)"
+      if escape_as "$v" "$who" >"$logs/debian-$v-escape-$who.log" 2>&1 </dev/null; then
+        cross[escape-$v-$who]="the system's root stayed inside"
+      else
+        rc=1 cross[escape-$v-$who]="escape row FAILED"
+      fi
+      grep -E '^(ok|FAIL)' "$logs/debian-$v-escape-$who.log" || true
+    done
+  done
   [ "$rc" = 0 ] || failed=1
+}
+
+# escape_as VERSION WHO: the escape row in that system as its root (from the verifier's clone, with the base system
+# in root's cache) or as verifier, each in a folder of its own.
+escape_as() {
+  if [ "$2" = root ]; then
+    # shellcheck disable=SC2016 # the system's shell expands it
+    fresh_run "$work/debian-$1" /bin/sh -c 'mkdir -p -m 755 /var/cache/quillmart-fresh &&
+      cp -p "/home/verifier/.cache/quillmart-fresh/debian-$1.tar" /var/cache/quillmart-fresh/ && rm -rf /root/escape &&
+      mkdir /root/escape && cd /home/verifier/quillmart && exec bash tests/release/fresh-rebuild.sh escape /root/escape' \
+      escape "$1"
+  else
+    # shellcheck disable=SC2016 # the system's shell expands it
+    as_verifier "$1" /bin/sh -c 'rm -rf "$HOME/escape" && mkdir "$HOME/escape" &&
+      exec bash tests/release/fresh-rebuild.sh escape "$HOME/escape"'
+  fi
 }
 
 main() {

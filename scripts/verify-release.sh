@@ -423,7 +423,7 @@ check_availability() {
     die "the Debian archive or a --mirror cannot be read: $(grep -m1 -E '^(E|Err):' "$private/apt-update.log" || tail -n 1 "$private/apt-update.log")"
   local names
   mapfile -t names < <(cut -d' ' -f1 "$private/recorded-packages")
-  apt-cache "${apt_options[@]}" madison "${names[@]}" 2>/dev/null |
+  apt-cache "${apt_options[@]}" madison -- "${names[@]}" 2>/dev/null |
     awk -F' *[|] *' '{ gsub(/ /, "", $1); print $1, $2 }' | LC_ALL=C sort -u >"$private/available"
   local missing
   missing=$(LC_ALL=C comm -23 "$private/recorded-packages" "$private/available" | paste -sd, | sed 's/,/, /g')
@@ -432,58 +432,85 @@ check_availability() {
 }
 
 # rebuild_fresh: a fresh system of the recorded release, exactly the recorded package versions installed, the
-# commit's recipe run inside; the rebuilt setup, its link map and its bill of materials are copied out.
+# commit's recipe run inside; the rebuilt setup, its link map and its bill of materials are copied out. The system
+# lives in a user namespace whose ids are subordinate ones (fresh_user_run), so no one needs root, and whatever the
+# recorded packages or recipe do in there, its root owns nothing on the host. Every value reaches the system as an
+# argument of its own, never inside a command's text.
 rebuild_fresh() {
   check_availability
-  [ "$(id -u)" = 0 ] || die "the rebuild needs a fresh Debian $recorded_version system, which needs root: run as root (or with sudo)"
-  command -v unshare >/dev/null || die "unshare is missing (util-linux)"
-  local cache=${QMT_FRESH_CACHE:-/var/cache/quillmart-fresh} system=$work/system tar
+  fresh_user_ready
+  local cache=${QMT_FRESH_CACHE:-$(fresh_cache)} system=$work/system tar
   tar=$(fresh_base "$recorded_version" "$cache" "$work/bootstrap.log" "${QMT_FRESH_MIRROR:-}")
   echo "verify-release: rebuilding commit $commit in a fresh Debian $recorded_version system (log: $work/build.log)" >&2
-  fresh_unpack "$tar" "$system"
   trap 'fresh_remove "$system" || true; rm -rf -- "$private"' EXIT
-  {
-    apt_sources /etc/apt/keyrings/quillmart-mirror.asc
-  } | fresh_run "$system" /bin/sh -c 'cat >/etc/apt/sources.list && rm -f /etc/apt/sources.list.d/*' ||
+  fresh_user_unpack "$tar" "$system"
+  apt_sources /etc/apt/keyrings/quillmart-mirror.asc |
+    fresh_user_run "$system" /bin/sh -c 'cat >/etc/apt/sources.list && rm -f /etc/apt/sources.list.d/*' ||
     die "cannot write the fresh system's package sources"
   if [ -n "$mirror_key" ]; then
-    fresh_run "$system" /bin/sh -c 'mkdir -p /etc/apt/keyrings && cat >/etc/apt/keyrings/quillmart-mirror.asc' \
+    fresh_user_run "$system" /bin/sh -c 'mkdir -p /etc/apt/keyrings && cat >/etc/apt/keyrings/quillmart-mirror.asc' \
       <"$mirror_key" || die "cannot put the mirror key into the fresh system"
   fi
   local wanted
-  wanted=$(awk '{ printf "%s=%s ", $1, $2 }' "$private/recorded-packages")
-  fresh_run "$system" /bin/sh -c "apt-get -q update && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-    --no-install-recommends --allow-downgrades $wanted" </dev/null >"$work/install.log" 2>&1 ||
+  mapfile -t wanted < <(awk '{ print $1 "=" $2 }' "$private/recorded-packages")
+  fresh_user_run "$system" /bin/sh -c 'apt-get -q update && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+    --no-install-recommends --allow-downgrades -- "$@"' apt-install "${wanted[@]}" </dev/null >"$work/install.log" 2>&1 ||
     die "the recorded packages could not be installed in the fresh system; see $work/install.log"
+  fresh_user_run "$system" useradd --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin -- rebuild \
+    </dev/null >/dev/null || die "cannot create the user rebuild in the fresh system"
   # The source and the payload go in, and the setup and its map come out, through pipes.
-  tar -C "$work" -cf - src | fresh_run "$system" /bin/sh -c 'mkdir -p /build && tar -C /build -xf -' ||
-    die "cannot copy the source into the fresh system"
-  tar -C "$payload" -cf - . | fresh_run "$system" /bin/sh -c 'mkdir -p /build/payload && tar -C /build/payload -xf -' ||
-    die "cannot copy the payload into the fresh system"
-  fresh_run "$system" /usr/bin/env -i "${build_environment[@]}" SOURCE_DATE_EPOCH="$recorded_epoch" \
-    /bin/bash -c 'umask 022 && exec /bin/bash /build/src/scripts/release-build.sh /build/src /build/out /build/payload' \
+  tar -C "$work" -cf - src | fresh_user_run "$system" /bin/sh -c 'mkdir -p /build/payload &&
+    tar -C /build --no-same-owner -xf - && chown -R rebuild:rebuild /build' || die "cannot copy the source into the fresh system"
+  tar -C "$payload" -cf - . | fresh_user_run "$system" /bin/sh -c 'tar -C /build/payload --no-same-owner -xf - &&
+    chown -R rebuild:rebuild /build/payload' || die "cannot copy the payload into the fresh system"
+  # shellcheck disable=SC2016 # the fresh system's shell expands it
+  fresh_as_rebuild "$system" SOURCE_DATE_EPOCH="$recorded_epoch" /bin/bash -c \
+    'umask 022 && exec /bin/bash /build/src/scripts/release-build.sh /build/src /build/out /build/payload' \
     </dev/null >"$work/build.log" 2>&1 || die "the rebuild of commit $commit in the fresh system failed; its log: $work/build.log"
   rebuilt_bill_fresh "$system"
   mkdir -p "$work/build/src"
-  # shellcheck disable=SC2016 # the fresh system's shell expands it
-  fresh_run "$system" /bin/sh -c 'cd /build/out/src && tar -cf - Quillmart-Setup.exe $(ls Quillmart-Setup.map rebuilt.cdx.json 2>/dev/null)' \
-    </dev/null | tar -C "$work/build/src" -xf - || die "cannot copy the rebuilt setup out of the fresh system"
+  local name
+  for name in Quillmart-Setup.exe Quillmart-Setup.map rebuilt.cdx.json; do
+    fresh_copy_out "$system" "/build/out/src/$name" "$work/build/src/$name" || [ "$name" != Quillmart-Setup.exe ] ||
+      die "cannot copy the rebuilt setup out of the fresh system"
+  done
   fresh_remove "$system" || die "the fresh system in $system could not be removed"
   trap 'rm -rf -- "$private"' EXIT
 }
 
+# fresh_as_rebuild SYSTEM [NAME=VALUE...] COMMAND...: COMMAND as the system's ordinary user rebuild, which cannot
+# gain privileges, with nothing of the environment but the build's fixed one and the assignments given.
+fresh_as_rebuild() {
+  local system=$1
+  shift
+  fresh_user_run "$system" setpriv --reuid=rebuild --regid=rebuild --init-groups --no-new-privs -- \
+    /usr/bin/env -i "${build_environment[@]}" "$@"
+}
+
+# fresh_copy_out SYSTEM PATH FILE: the regular file PATH of the system (not a link, a device or a pipe) into the
+# host's FILE; no FILE is left behind when there is none.
+fresh_copy_out() {
+  # shellcheck disable=SC2016 # the fresh system's shell expands it
+  fresh_user_run "$1" /bin/sh -c '[ -f "$1" ] && [ ! -L "$1" ] && exec cat -- "$1"' copy-out "$2" </dev/null >"$3" ||
+    { rm -f -- "$3"; return 1; }
+}
+
 # rebuilt_bill_fresh SYSTEM: the rebuild's bill of materials made inside the fresh system, where the package
 # database knows the toolchain's files. python3 and icoutils (which reads the version resource) are installed after
-# the build, so the build saw only the record's packages; they depend on none of the libraries the bill lists.
+# the build, so the build saw only the record's packages; they depend on none of the libraries the bill lists. The
+# bill is made by the user rebuild, from the recorded epoch and payload folder given as arguments.
 rebuilt_bill_fresh() {
   local inputs=/build/payload
   [ "$demo_payload" = 0 ] || inputs=/build/out/payload/demo
-  tar -C "$root/scripts" -cf - bill-of-materials.py | fresh_run "$1" /bin/sh -c 'tar -C /build -xf -' || true
-  fresh_run "$1" /bin/sh -c "DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends python3 icoutils \
-    >/build/python.log 2>&1 || { tail -n 1 /build/python.log; exit 1; }; cd /build/out/src &&
-    SOURCE_DATE_EPOCH=$recorded_epoch python3 /build/bill-of-materials.py write --setup Quillmart-Setup.exe \
-    --link-map Quillmart-Setup.map --payload-dir $inputs --bom rebuilt.cdx.json --notices rebuilt.notices.txt" \
-    </dev/null >"$work/bill.log" 2>&1 || true
+  tar -C "$root/scripts" -cf - bill-of-materials.py | fresh_user_run "$1" /bin/sh -c 'tar -C /build --no-same-owner -xf -' || true
+  # shellcheck disable=SC2016 # the fresh system's shell expands it
+  {
+    fresh_user_run "$1" /bin/sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -- \
+      python3 icoutils >/build/python.log 2>&1 || { tail -n 1 /build/python.log; exit 1; }' &&
+      fresh_as_rebuild "$1" SOURCE_DATE_EPOCH="$recorded_epoch" /bin/sh -c 'cd /build/out/src && exec "$@"' bill \
+        python3 /build/bill-of-materials.py write --setup Quillmart-Setup.exe --link-map Quillmart-Setup.map \
+        --payload-dir "$inputs" --bom rebuilt.cdx.json --notices rebuilt.notices.txt
+  } </dev/null >"$work/bill.log" 2>&1 || true
 }
 
 # --- The verdict -----------------------------------------------------------------------------------------------------
