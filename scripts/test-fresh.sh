@@ -188,6 +188,39 @@ prepare_verifier() {
   done
 }
 
+# attestation_rows: each system's verifier attested the other release after its check; both envelopes and both
+# public keys go to each system, where a threshold check over them passes for each setup (and cosign, Debian's
+# package, installed in the Debian 13 system, reads that system's own envelope).
+attestation_rows() {
+  local v other rc=0
+  mkdir -p "$work/attestations"
+  : >"$work/attest-keys.pem"
+  for v in 12 13; do
+    as_verifier "$v" cat /home/verifier/attestation.json </dev/null >"$work/attestations/debian-$v.json" 2>/dev/null &&
+      as_verifier "$v" cat /home/verifier/attest.pub </dev/null >>"$work/attest-keys.pem" 2>/dev/null ||
+      { cross[attest-$v]="Debian $v's verifier wrote no attestation"; return 1; }
+  done
+  fresh_run "$work/debian-13" /bin/sh -c 'apt-get install -y -q --no-install-recommends cosign' </dev/null \
+    >"$logs/debian-13-cosign.log" 2>&1 || { cross[cosign]="cosign could not be installed"; rc=1; }
+  for v in 12 13; do
+    other=$((25 - v))
+    # shellcheck disable=SC2016 # the system's shell expands it
+    as_verifier "$v" /bin/sh -c 'mkdir -p "$HOME/attestations" && tar -C "$HOME" -xf -' copy-in \
+      < <(tar -C "$work" -cf - attestations attest-keys.pem) || { rc=1; continue; }
+    echo "test-fresh: Debian $v: the threshold check over both attestations (log $logs/debian-$v-threshold.log)"
+    if as_verifier "$v" bash tests/release/fresh-rebuild.sh threshold "/home/verifier/cross-$v" \
+        /home/verifier/attestations /home/verifier/attest-keys.pem "/home/verifier/cross-$other/Quillmart-Setup.exe" \
+        </dev/null >"$logs/debian-$v-threshold.log" 2>&1; then
+      cross[threshold-$v]="Debian $v's release attested by the other system's rebuilder"
+    else
+      rc=1 cross[threshold-$v]="threshold check FAILED"
+    fi
+    grep -E '^(ok|FAIL)' "$logs/debian-$v-threshold.log" || true
+  done
+  grep -q "^ok:   cosign" "$logs/debian-13-threshold.log" || { rc=1; cross[cosign]="cosign did not read the attestation"; }
+  return "$rc"
+}
+
 # cross_check: a signed release made in each system, checked from the other one by its user verifier (no root, no
 # sudo), where it is rebuilt in a user-namespace fresh system of the release it was made on; then the rows that need
 # a fresh rebuild (tests/release/fresh-rebuild.sh), and in each system the escape row as root and as verifier.
@@ -215,6 +248,7 @@ cross_check() {
     fi
     grep -E '^(ok|FAIL)' "$logs/debian-$v-verifies-$other.log" || true
   done
+  attestation_rows || rc=1
   echo "test-fresh: Debian 12: the toolchain rows as verifier (log $logs/debian-12-toolchain.log)"
   if as_verifier 12 bash tests/release/fresh-rebuild.sh toolchain /home/verifier/cross-12 \
       </dev/null >"$logs/debian-12-toolchain.log" 2>&1; then

@@ -43,7 +43,7 @@ Usage: bash scripts/verify-release.sh [options] [--] SETUP BUILDINFO
   --allow-unsigned       compare an unsigned setup's bytes anyway (the verdict still says: not the vendor's)
   --allow-other-signer   compare the bytes of a setup signed by someone else anyway (the same)
   --fresh                rebuild in a fresh system of the recorded Debian release even when this one has the
-                         recorded packages (needs root and mmdebstrap)
+                         recorded packages (mmdebstrap; as an ordinary user, uidmap and subordinate ids)
   --mirror URL           a Debian mirror that still has the recorded package versions, for example a snapshot:
                          https://snapshot.debian.org/archive/debian/20261201T000000Z/ (repeatable; signed by
                          Debian's archive keys unless --mirror-key is given)

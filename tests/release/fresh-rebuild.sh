@@ -8,6 +8,13 @@
 #   fresh-rebuild.sh toolchain DIR   DIR's release made on this system, its .buildinfo recording a version of
 #                                    make that no archive has: could not check, naming it; the same version from a
 #                                    local signed mirror given with --mirror: the vendor's release again
+#                                    and the rebuilder attests it: $HOME/attestation.json, signed with the
+#                                    key $HOME/attest.key made for it (its public half $HOME/attest.pub)
+#   fresh-rebuild.sh threshold DIR ATTESTATIONS KEYS [OWN]
+#                                    DIR's release attested by one of the trusted KEYS among the envelopes in the
+#                                    folder ATTESTATIONS: --min 1 is the vendor's release, --min 2 could not check;
+#                                    where cosign is installed, it verifies this system's own envelope for the
+#                                    setup OWN that it attested
 #   fresh-rebuild.sh escape DIR      (root or a user) in a user-namespace fresh system of this release, the system's
 #                                    root tries the double-chroot escape and writes to a world-writable host file and
 #                                    folder of DIR (root's when run as root): both stay as they were
@@ -102,7 +109,11 @@ case $command in
     finish "release made in $dir" ;;
   verify)
     release=$(sed -n 's/^Debian-Release: .*(\(.*\))$/\1/p' "$info")
-    verify_row cross 0 "the same bytes as commit $(sed -n 's/^Source-Commit: //p' "$info") (signature removed; rebuilt in a fresh Debian" "$info"
+    openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$HOME/attest.key" 2>/dev/null &&
+      openssl pkey -in "$HOME/attest.key" -pubout -out "$HOME/attest.pub" || fail "cannot make the rebuilder's key"
+    verify_row cross 0 "the same bytes as commit $(sed -n 's/^Source-Commit: //p' "$info") (signature removed; rebuilt in a fresh Debian" "$info" \
+      --attest "$HOME/attest.key" --attestation "$HOME/attestation.json"
+    [ -s "$HOME/attestation.json" ] || fail "the check wrote no attestation"
     grep -qF "pinned with --signer-sha256" "$HOME/cross.txt" || fail "the verdict does not say the signer was pinned"
     # The bill published beside it was compared with the one made inside the fresh system, from that system's packages.
     grep -qF "; bill of materials $setup.cdx.json: " "$HOME/cross.txt" || fail "the verdict does not compare the bill"
@@ -118,6 +129,25 @@ case $command in
       verify_row mirror 0 "rebuilt in a fresh Debian" "$HOME/local.buildinfo" --mirror "$mirror_url" --mirror-key "$mirror_key"
     [ -z "$server" ] || kill "$server"
     finish "the toolchain rows passed" ;;
+  threshold)
+    attestations=$3 keys=$4
+    for row in "1 0 attested by 1 of the trusted keys" "2 2 is attested by 1 of the 2 trusted keys"; do
+      read -r min status expected <<<"$row"
+      bash scripts/verify-release.sh --attestations "$attestations" --trusted-keys "$keys" --min "$min" "$setup" \
+        >"$HOME/threshold.txt" 2>"$HOME/threshold.log"
+      rc=$?
+      [ "$rc" = "$status" ] && grep -qF -- "$expected" "$HOME/threshold.txt" ||
+        fail "threshold --min $min: exit status $rc, expected $status and '$expected': $(cat "$HOME/threshold.txt")"
+      echo "ok:   threshold --min $min: $(cat "$HOME/threshold.txt")"
+    done
+    # The independent reader: cosign checks the envelope this system wrote, for the setup it attested.
+    if [ -n "${5:-}" ] && command -v cosign >/dev/null; then
+      cosign verify-blob-attestation --key "$HOME/attest.pub" --insecure-ignore-tlog \
+        --type https://slsa.dev/verification_summary/v1 --signature "$HOME/attestation.json" "$5" \
+        >"$HOME/cosign.txt" 2>&1 || fail "cosign does not verify this system's attestation: $(tail -n 3 "$HOME/cosign.txt")"
+      echo "ok:   cosign verify-blob-attestation: $(tail -n 1 "$HOME/cosign.txt")"
+    fi
+    finish "the attestations of both releases checked" ;;
   escape)
     escape_row
     finish "the system's root stayed inside" ;;
