@@ -356,6 +356,10 @@ rebuild() {
     rebuild_text="rebuilt $place, earlier, in $work"
     return 0
   fi
+  # A fresh system left by an interrupted check belongs to subordinate ids, which only their namespace can remove.
+  if [ -f "$work/$work_marker" ] && [ ! -L "$work/$work_marker" ] && [ -d "$work/system" ] && [ ! -L "$work/system" ]; then
+    fresh_remove "$work/system" || die "the fresh system an earlier check left in $work/system cannot be removed"
+  fi
   claim_work_folder "$work" "$work_marker" "This folder holds rebuilds of scripts/verify-release.sh; it empties it for each new one."
   unpack_commit "$root" "$commit" "$work/src"
   if [ "$place" = "on this system" ]; then
