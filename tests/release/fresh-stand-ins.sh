@@ -8,7 +8,8 @@
 #   - scripts/test-fresh.sh, sourced with stand-ins for the pieces that need a real system, exits non-zero when
 #     build.sh or test.sh fails, when test.sh's log has no summary or counts failures, or when the cross-release
 #     check fails, and zero when all pass; it prints its summary in every case.
-# The stand-in system is a folder with bash, sh, env, cat, rm, sleep and mkdir and their libraries. The first two
+# The stand-in system is a folder with bash, sh, env, cat, rm, sleep, mkdir and umount (the system detaches the
+# old root with its own, after pivot_root) and their libraries. The first two
 # need root (namespaces, mounts): as another user they run through `sudo -n`, and without either the test fails.
 #
 #   bash tests/release/fresh-stand-ins.sh REPO
@@ -33,7 +34,7 @@ stand_in_system() {
   mkdir -p -- "$root/usr/bin" "$root/usr/sbin" "$root/usr/lib" "$root/usr/lib64" "$root/proc" "$root/sys" \
     "$root/dev" "$root/etc" "$root/tmp" "$root/root"
   for link in bin sbin lib lib64; do ln -s -- "usr/$link" "$root/$link"; done
-  for program in bash sh env cat rm sleep mkdir; do
+  for program in bash sh env cat rm sleep mkdir umount; do
     programs+=("$(command -v -- "$program")") || die "$program is missing on this system"
   done
   # Each program under its own name (sh is often a link to another shell); the libraries where the programs look
@@ -127,6 +128,7 @@ readme_stand_ins() {
       counts-failures:*scripts/test.sh*) echo "native     passed"; echo "Total: 9 passed, 1 failed" ;;
       *:*scripts/test.sh*) echo "native     passed"; echo "Total: 10 passed, 0 failed" ;;
       cross-fails:*fresh-rebuild.sh\ verify*) echo "FAIL: cross: not the vendor's"; return 1 ;;
+      *:*fresh-rebuild.sh\ threshold*) echo "ok:   threshold: stand-in"; echo "ok:   cosign: stand-in" ;;
       *:*sha256sum*) printf '%064d  build/windows/src/Quillmart-Setup.exe\n' 0 ;;
       *) echo "stand-in output" ;;
     esac
