@@ -27,6 +27,8 @@ FORMAT = "2"
 SOURCE = "Quillmart-Setup"
 PACKAGES = "Installed-Build-Depends"
 PAYLOAD_FILE = "Payload-File"
+PAYLOAD_SIGNATURE = "Payload-Signature"
+REPEATED = (PAYLOAD_FILE, PAYLOAD_SIGNATURE)
 PAYLOAD_NAMES = ("WebView2Loader.dll", "Quillmart.exe")
 SETUP_BUILD = "given with --setup: built elsewhere; this record holds only what the signing machine knows"
 ALLOW_DIRTY = ("commit only (--allow-dirty: the checkout's uncommitted changes to tracked files were not built)")
@@ -45,17 +47,22 @@ FIELD_LINE = re.compile(r"([A-Za-z][A-Za-z0-9-]*):(?: (.*))?")
 FIELD_NAME = re.compile(rb"([A-Za-z][A-Za-z0-9-]*):")
 RELEASE = re.compile(r"(1[0-9])\.(?:0|[1-9][0-9]{0,2})(?:\.(?:0|[1-9][0-9]{0,2}))? \(([a-z]+)\)")
 PAYLOAD_LINE = re.compile(r"(\S+) (0|[1-9][0-9]{0,14}) ([0-9a-f]{64})")
+PAYLOAD_SIGNATURE_LINE = re.compile(r"(\S+) (RSA|ECDSA|none) (\S.*)")
+ADOPTED = "elsewhere (taken back with release.sh --adopt)"
 URL = re.compile(r"https?://[!-~]+")
 REPRODUCIBLE = re.compile(
     r"unsigned bytes reproducible|signed bytes not reproducible \(timestamp\); unsigned bytes reproducible"
     r"|signed bytes reproducible \(RSA, with the same SOURCE_DATE_EPOCH\)"
-    rf"|signed bytes not reproducible \({KEY_WORD}\); unsigned bytes reproducible")
+    rf"|signed bytes not reproducible \({KEY_WORD}\); unsigned bytes reproducible"
+    r"|signed elsewhere; unsigned bytes reproducible")
 
 # Every field the format defines, in the order the release writes them; the reader reports missing ones so.
 ORDER = ("Format", "Source", "Source-Commit", "Source-Tree", "Build", "Build-Architecture", "Debian-Release",
-         "Source-Date-Epoch", "Signing-Time", PACKAGES, "Payload", PAYLOAD_FILE, "Unsigned-SHA256",
-         "Signed-SHA256", "Signer", "Signer-Certificate-SHA256", "Signature-Key", "Timestamp-Authority",
-         "Reproducible")
+         "Source-Date-Epoch", "Signing-Time", PACKAGES, "Payload", PAYLOAD_FILE, PAYLOAD_SIGNATURE,
+         "Unsigned-SHA256", "Signed-SHA256", "Signer", "Signer-Certificate-SHA256", "Signature-Key",
+         "Signature-SHA256", "Signed", "Timestamp-Authority", "Reproducible")
+# Fields that records made before them lack: optional, but never on a record they do not belong to.
+LATER = (PAYLOAD_SIGNATURE, "Signature-SHA256", "Signed")
 BUILT_ONLY = ("Source-Commit", "Source-Tree", "Build-Architecture", "Debian-Release", "Source-Date-Epoch", PACKAGES)
 
 
@@ -150,17 +157,30 @@ def payload_file(value):
     return None if match.group(1) in PAYLOAD_NAMES else "not a file of the payload (" + ", ".join(PAYLOAD_NAMES) + ")"
 
 
+def payload_signature(value):
+    """'<name> RSA|ECDSA <signer>' of a payload file's own signature, or '<name> none (<why>)'."""
+    match = PAYLOAD_SIGNATURE_LINE.fullmatch(value)
+    if not match:
+        return "not '<name> RSA|ECDSA <signer>' or '<name> none (<why>)'"
+    if match.group(1) not in PAYLOAD_NAMES:
+        return "not a file of the payload (" + ", ".join(PAYLOAD_NAMES) + ")"
+    return "not '<name> none (<why>)'" if match.group(2) == "none" and not match.group(3).startswith("(") else None
+
+
 # The grammar of each field's value; Signer has none beyond every line's (printable, no blank at either end).
 CHECKS = {
     "Format": exact(FORMAT), "Source": exact(SOURCE), "Source-Commit": matching(r"[0-9a-f]{40}", "40 lower-case hex"),
     "Source-Tree": exact("clean", ALLOW_DIRTY), "Build": build, "Build-Architecture": exact("amd64"),
     "Debian-Release": debian_release, "Source-Date-Epoch": epoch, "Signing-Time": epoch,
     "Payload": exact("demo stand-ins", "release files"), PAYLOAD_FILE: payload_file,
+    PAYLOAD_SIGNATURE: payload_signature, "Signature-SHA256": matching(HEX64, "64 lower-case hex"),
+    "Signed": exact("by the release command", ADOPTED),
     "Unsigned-SHA256": matching(HEX64, "64 lower-case hex"),
     "Signed-SHA256": lambda v: None if v == UNSIGNED or HEX64.fullmatch(v) else f"not 64 hex or {quote(UNSIGNED)}",
     "Signer-Certificate-SHA256": lambda v: None if v == "none" or HEX64.fullmatch(v)
     else "not 64 hex or 'none'", "Signature-Key": matching(KEY_WORD, "a key type (RSA, ECDSA or one word)"),
-    "Timestamp-Authority": lambda v: None if v == "none" or URL.fullmatch(v) else "not 'none' or an http(s) URL",
+    "Timestamp-Authority": lambda v: None if v in ("none", "in the signature (signed elsewhere)") or URL.fullmatch(v)
+    else "not 'none', an http(s) URL or 'in the signature (signed elsewhere)'",
     "Reproducible": matching(REPRODUCIBLE, "one of the release's reproducibility texts"),
 }
 
@@ -223,7 +243,7 @@ def field(fields, seen, text, number):
     name, value = match.groups()
     if name not in ORDER:
         raise RecordError(number, name, "not a field of the record")
-    key = (name, value.split(" ")[0]) if name == PAYLOAD_FILE and value else name
+    key = (name, value.split(" ")[0]) if name in REPEATED and value else name
     if key in seen:
         raise RecordError(number, name, f"given twice (first on line {seen[key]})")
     seen[key] = number
@@ -267,7 +287,10 @@ def whole_record(record, lines):
     kind = "a setup built elsewhere (--setup)" if setup else "a built commit"
     for name in ORDER:
         needed, why = (not setup, kind) if name in BUILT_ONLY else (setup, kind) if name == "Signing-Time" \
-            else (signed, "an unsigned setup") if name == "Signature-Key" else (True, "")
+            else (signed, "an unsigned setup") if name in ("Signature-Key", "Signature-SHA256", "Signed") \
+            else (True, "")
+        if name in LATER and needed and name not in lines:
+            continue
         if needed and name not in lines:
             raise RecordError(None, name, "missing")
         if not needed and name in lines:
@@ -277,6 +300,12 @@ def whole_record(record, lines):
     for name in PAYLOAD_NAMES:
         if name not in record.payload_files:
             raise RecordError(None, PAYLOAD_FILE, f"missing for {name}")
+    signatures = {value.split(" ")[0] for key, value in record.fields if key == PAYLOAD_SIGNATURE}
+    for name in PAYLOAD_NAMES if signatures else ():
+        if name not in signatures:
+            raise RecordError(None, PAYLOAD_SIGNATURE, f"missing for {name}")
+    if record.get("Signed") == ADOPTED and record.get("Reproducible") != "signed elsewhere; unsigned bytes reproducible":
+        raise RecordError(lines["Reproducible"], "Reproducible", "not the text of a setup signed elsewhere")
     for name in ("Signer", "Signer-Certificate-SHA256"):
         if (record.get(name) == "none") == signed:
             why = "Signed-SHA256 names a signed setup" if signed else "the setup is unsigned (Signed-SHA256: none)"

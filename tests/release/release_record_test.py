@@ -15,8 +15,8 @@ HEX = "0123456789abcdef" * 4
 PACKAGES = tuple((f"lib{i:03d}-dev", f"{i % 3}:2.{i}-{i % 7}+deb12u1" if i % 2 else f"1.{i}~rc1") for i in range(100))
 
 
-def fields(setup=False, signed=True):
-    """The fields of a record shaped like a real release's."""
+def fields(setup=False, signed=True, adopted=False):
+    """The fields of a record shaped like a real release's (adopted: signed elsewhere, with the later fields)."""
     head = [("Format", "2"), ("Source", "Quillmart-Setup")]
     if setup:
         head += [("Build", rr.SETUP_BUILD), ("Signing-Time", "1765000000")]
@@ -26,7 +26,17 @@ def fields(setup=False, signed=True):
                  ("Build-Architecture", "amd64"), ("Debian-Release", "12.11 (bookworm)"),
                  ("Source-Date-Epoch", "1765000000"), ("Installed-Build-Depends", PACKAGES)]
     head += [("Payload", "demo stand-ins"), ("Payload-File", f"WebView2Loader.dll 13312 {HEX}"),
-             ("Payload-File", f"Quillmart.exe 223744 {HEX[::-1]}"), ("Unsigned-SHA256", HEX)]
+             ("Payload-File", f"Quillmart.exe 223744 {HEX[::-1]}")]
+    if adopted:
+        head += [("Payload-Signature", "WebView2Loader.dll RSA CN=Loader Vendor,O=Example"),
+                 ("Payload-Signature", "Quillmart.exe none (--allow-unsigned-payload)")]
+    head += [("Unsigned-SHA256", HEX)]
+    if adopted:
+        return tuple(head + [("Signed-SHA256", HEX[1:] + "0"), ("Signer", "CN=signer,O=Farrowind"),
+                             ("Signer-Certificate-SHA256", HEX[2:] + "00"), ("Signature-Key", "RSA"),
+                             ("Signature-SHA256", HEX[3:] + "000"), ("Signed", rr.ADOPTED),
+                             ("Timestamp-Authority", "in the signature (signed elsewhere)"),
+                             ("Reproducible", "signed elsewhere; unsigned bytes reproducible")])
     if signed:
         head += [("Signed-SHA256", HEX[1:] + "0"), ("Signer", "CN=signer,O=Farrowind"),
                  ("Signer-Certificate-SHA256", HEX[2:] + "00"), ("Signature-Key", "RSA")]
@@ -114,6 +124,13 @@ MALFORMED = [
     (U, b"Timestamp-Authority", b"Signature-Key: RSA\nTimestamp-Authority", 117, "Signature-Key"),
     (T, b"Signing-Time:", b"Source-Commit: " + HEX[:40].encode() + b"\nSigning-Time:", 4, "Source-Commit"),
     (T, b"Signing-Time: 1765000000\n", b"", None, "Signing-Time"),
+    (S, b"Unsigned-SHA256", b"Payload-Signature: Quillmart.exe RSA CN=x\nUnsigned-SHA256", None, "Payload-Signature"),
+    (S, b"Unsigned-SHA256", b"Payload-Signature: evil.dll RSA CN=x\nUnsigned-SHA256", 113, "Payload-Signature"),
+    (S, b"Unsigned-SHA256", b"Payload-Signature: Quillmart.exe none unsigned\nUnsigned-SHA256", 113,
+     "Payload-Signature"),
+    (U, b"Timestamp-Authority", b"Signature-SHA256: " + HEX.encode() + b"\nTimestamp-Authority", 117,
+     "Signature-SHA256"),
+    (S, b"Timestamp-Authority", b"Signed: " + rr.ADOPTED.encode() + b"\nTimestamp-Authority", 120, "Reproducible"),
     (T, b"Build: given with --setup: built elsewhere", b"Build: given with --setup: built here", 3, "Build"),
 ]
 
@@ -167,10 +184,11 @@ class ReaderTest(unittest.TestCase):
         self.assertTrue(message.isascii() and message.isprintable(), message)
 
     def test_genuine_records_read_back_equal(self):
-        for setup, signed in ((False, True), (False, False), (True, True)):
-            with self.subTest(setup=setup, signed=signed):
-                record = rr.read_record(rr.write_record(fields(setup, signed)))
-                self.assertEqual(record.fields, fields(setup, signed))
+        for setup, signed, adopted in ((False, True, False), (False, False, False), (True, True, False),
+                                       (False, True, True)):
+            with self.subTest(setup=setup, signed=signed, adopted=adopted):
+                record = rr.read_record(rr.write_record(fields(setup, signed, adopted)))
+                self.assertEqual(record.fields, fields(setup, signed, adopted))
         self.assertEqual(rr.read_record(BASES[S]).payload_files["Quillmart.exe"], (223744, HEX[::-1]))
 
     @settings(max_examples=200, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
