@@ -239,12 +239,14 @@ write_buildinfo() {
   for name in WebView2Loader.dll Quillmart.exe; do
     fields+=(--field "Payload-File=$name $(file_size "$inputs/$name") $(file_sha256 "$inputs/$name")")
   done
+  for payload in "${payload_signatures[@]}"; do fields+=(--field "Payload-Signature=$payload"); done
   fields+=(--field "Unsigned-SHA256=$(file_sha256 "$unsigned_exe")")
   if [ "$kind" = unsigned ]; then
     fields+=(--field "Signed-SHA256=none (unsigned)" --field "Signer=none" --field "Signer-Certificate-SHA256=none")
   else
     fields+=(--field "Signed-SHA256=$(file_sha256 "$partial")" --field "Signer=$signer"
-      --field "Signer-Certificate-SHA256=$(certificate_sha256 "$signer_cert")" --field "Signature-Key=$key_type")
+      --field "Signer-Certificate-SHA256=$(certificate_sha256 "$signer_cert")" --field "Signature-Key=$key_type"
+      --field "Signature-SHA256=$(file_sha256 "$partial_sig")" --field "Signed=by the release command")
   fi
   fields+=(--field "Timestamp-Authority=${timestamp:-none}" --field "Reproducible=$reproducible")
   # The packages reach the writer on its standard input: no temporary file, and a failed listing fails the pipe.
@@ -346,6 +348,15 @@ signature_leaf() {
     return 0
   done
   return 1
+}
+
+# attach_signature PEM IN OUT: IN with the signature in PEM attached, at OUT (none when it cannot be made).
+# osslsigncode 2.5 reads only PEM and writes OUT only when the result verifies, so the trust is given; newer versions
+# write OUT even when that verification fails. The file is what counts here: the signature is verified elsewhere.
+attach_signature() {
+  rm -f -- "$3"
+  osslsigncode attach-signature -sigin "$1" -CAfile "$trust_file" -in "$2" -out "$3" >/dev/null 2>&1 || true
+  [ -s "$3" ] || osslsigncode attach-signature -sigin "$1" -in "$2" -out "$3" >/dev/null 2>&1 || rm -f -- "$3"
 }
 
 # verify_offline FILE [LEAF-SHA256]: checks FILE's signature, its chain up to a root in trust_file and its digest
