@@ -86,12 +86,14 @@ cleanup() {
 user_of() { if [ "$1" = "$sudo_release" ]; then echo builder; else echo root; fi; }
 checkout_of() { if [ "$1" = "$sudo_release" ]; then echo /home/builder/quillmart; else echo /root/quillmart; fi; }
 
-# as_user VERSION COMMAND: COMMAND (a shell command line) in that system's checkout, as its user.
+# as_user VERSION COMMAND...: COMMAND (a program and its arguments) in that system's checkout, as its user.
 as_user() {
-  local root=$work/debian-$1 user
-  user=$(user_of "$1")
-  fresh_run "$root" runuser -u "$user" -- /usr/bin/env HOME="$(dirname "$(checkout_of "$1")")" USER="$user" \
-    LOGNAME="$user" /bin/bash -c "cd $(checkout_of "$1") && $2"
+  local root=$work/debian-$1 user checkout
+  user=$(user_of "$1") checkout=$(checkout_of "$1")
+  shift
+  # shellcheck disable=SC2016 # the system's shell expands it
+  fresh_run "$root" runuser -u "$user" -- /usr/bin/env HOME="$(dirname "$checkout")" USER="$user" LOGNAME="$user" \
+    /bin/sh -c 'cd "$1" && shift && exec "$@"' as-user "$checkout" "$@"
 }
 
 # prepare_system VERSION: the stock base, the user (for the sudo release) and a clone of the commit, all made
@@ -104,17 +106,20 @@ prepare_system() {
   fresh_run "$root" /bin/sh -c 'cat >/tmp/quillmart.bundle && chmod 644 /tmp/quillmart.bundle' \
     <"$work/quillmart.bundle"
   if [ "$user" != root ]; then
-    fresh_run "$root" /bin/sh -c "useradd -m -s /bin/bash $user &&
-      echo '$user ALL=(ALL:ALL) NOPASSWD: ALL' >/etc/sudoers.d/$user && chmod 440 /etc/sudoers.d/$user" </dev/null
+    # shellcheck disable=SC2016 # the system's shell expands it
+    fresh_run "$root" /bin/sh -c 'useradd -m -s /bin/bash "$1" &&
+      echo "$1 ALL=(ALL:ALL) NOPASSWD: ALL" >"/etc/sudoers.d/$1" && chmod 440 "/etc/sudoers.d/$1"' add-user "$user" \
+      </dev/null
   fi
   fresh_run "$root" runuser -u "$user" -- git clone -q /tmp/quillmart.bundle "$(checkout_of "$v")" </dev/null
 }
 
-# timed VERSION LOG COMMAND: runs a README command in the system's checkout as its user; prints "status seconds".
+# timed VERSION LOG COMMAND...: runs a README command in the system's checkout as its user; prints "status seconds".
 timed() {
-  local start rc=0
+  local v=$1 log=$2 start rc=0
+  shift 2
   start=$(date +%s)
-  as_user "$1" "$3" >"$2" 2>&1 </dev/null || rc=$?
+  as_user "$v" "$@" >"$log" 2>&1 </dev/null || rc=$?
   echo "$rc $(($(date +%s) - start))"
 }
 
@@ -123,10 +128,10 @@ total_passed=0 total_failed=0 failed=0
 run_readme() {
   local v=$1 root=$work/debian-$1 build_rc build_s test_rc test_s sha tests
   echo "test-fresh: Debian $v: bash scripts/build.sh as $(user_of "$v") (log $logs/debian-$v-build.log)"
-  read -r build_rc build_s < <(timed "$v" "$logs/debian-$v-build.log" "bash scripts/build.sh")
-  sha=$(as_user "$v" "sha256sum build/windows/src/Quillmart-Setup.exe" </dev/null 2>/dev/null | cut -c1-64)
+  read -r build_rc build_s < <(timed "$v" "$logs/debian-$v-build.log" bash scripts/build.sh)
+  sha=$(as_user "$v" sha256sum build/windows/src/Quillmart-Setup.exe </dev/null 2>/dev/null | cut -c1-64)
   echo "test-fresh: Debian $v: bash scripts/test.sh as $(user_of "$v") (log $logs/debian-$v-test.log)"
-  read -r test_rc test_s < <(timed "$v" "$logs/debian-$v-test.log" "bash scripts/test.sh")
+  read -r test_rc test_s < <(timed "$v" "$logs/debian-$v-test.log" bash scripts/test.sh)
   local debian wine gxx osc
   debian=$(fresh_run "$root" cat /etc/debian_version </dev/null)
   wine=$(fresh_run "$root" sh -c 'wine --version || wine64 --version' </dev/null 2>/dev/null | head -n 1 | awk '{print $1}')
@@ -239,8 +244,8 @@ cross_check() {
   for v in 12 13; do
     echo "test-fresh: Debian $v: a signed release of the demo payload (log $logs/debian-$v-release.log)"
     # A release that cannot be copied out is no release: the rows that need it are skipped, this one counts.
-    as_user "$v" "bash tests/release/fresh-rebuild.sh release /tmp/cross-$v" >"$logs/debian-$v-release.log" 2>&1 \
-      </dev/null && as_user "$v" "tar -C /tmp/cross-$v -cf - ." </dev/null >"$work/cross-$v.tar" ||
+    as_user "$v" bash tests/release/fresh-rebuild.sh release "/tmp/cross-$v" >"$logs/debian-$v-release.log" 2>&1 \
+      </dev/null && as_user "$v" tar -C "/tmp/cross-$v" -cf - . </dev/null >"$work/cross-$v.tar" ||
       { rm -f "$work/cross-$v.tar"; cross_fail "release-$v" "Debian $v's release (log $logs/debian-$v-release.log)"; }
   done
   for v in 12 13; do

@@ -119,7 +119,7 @@ readme_stand_ins() {
   fresh_unpack() { mkdir -p -- "$2"; }
   fresh_remove() { rm -rf -- "$1"; }
   fresh_run() { shift; stand_in_command "$*"; }
-  as_user() { stand_in_command "$2"; }
+  as_user() { shift; stand_in_command "$*"; }
   # stand_in_command LINE: what the command LINE prints and its status in this scenario.
   stand_in_command() {
     case $scenario:$1 in
