@@ -3,12 +3,19 @@
 
   bill-of-materials.py write --setup EXE --link-map MAP --payload-dir DIR [--payload-license NAME=EXPR]...
                              [--file-name NAME] --bom OUT.cdx.json --notices OUT.notices.txt
+  bill-of-materials.py rebind --setup SIGNED --from UNSIGNED --bom IN.cdx.json --notices IN.notices.txt
+                              [--file-name NAME] --out-bom OUT.cdx.json --out-notices OUT.notices.txt
   bill-of-materials.py compare [--setup EXE] PUBLISHED.cdx.json REBUILT.cdx.json
 
 write lists the setup, every static library the link took a member from (read from the linker's map, each mapped
 to the Debian package that installed it, its package URL naming the release of /etc/os-release, its CPE when our
 table knows its upstream) and the two payload files. Its time is SOURCE_DATE_EPOCH, its serial number is derived
 from its content: the same inputs give the same bytes. It exits 0, or 1 with one line naming the cause.
+rebind takes the bill and notices write made for an unsigned setup (read as strictly as compare reads a bill; its
+setup hashes must be those of UNSIGNED, the notices must name UNSIGNED's SHA-256) and writes those write gives the
+signed setup SIGNED with the same inputs: the setup's hashes, the notices' SHA-256 and the serial number replaced,
+the file name kept unless --file-name names another. It prints nothing and exits 0, or 1 with one line naming the
+cause, writing nothing then.
 compare prints one line: 0 when both bills list the same components (each name once) with the same types, versions,
 purls and sets of hashes (a difference in the setup's own hashes alone, as after signing it again, is said but
 accepted), 1 naming the first difference, 2 when a file cannot be read or is not a bill of the strict shape compare
@@ -17,6 +24,7 @@ Standard library only; runs with Debian's python3.
 """
 import argparse
 import array
+import copy
 import hashlib
 import itertools
 import json
@@ -486,6 +494,11 @@ def payload_components(payload_dir, licences):
     return components
 
 
+def setup_name(strings, file_name):
+    """The setup's name: the InternalName of its version resource, else its file name without the extension."""
+    return strings.get("InternalName") or os.path.splitext(file_name)[0]
+
+
 def setup_component(setup, file_name):
     """The setup as the bill's subject: named and versioned by its own version resource."""
     if pe_type(setup) != "application":
@@ -497,7 +510,7 @@ def setup_component(setup, file_name):
         "type": "application",
         "bom-ref": f"setup/{file_name}",
         "supplier": {"name": SUPPLIER},
-        "name": strings.get("InternalName") or os.path.splitext(file_name)[0],
+        "name": setup_name(strings, file_name),
         "version": version,
         "description": strings.get("FileDescription", ""),
         "hashes": file_hashes(setup),
@@ -604,6 +617,13 @@ def notice_section(library_group):
     return lines
 
 
+def notice_header(setup, file_name):
+    """The notices' first two lines: the setup's name and version, then its file name and SHA-256."""
+    sha256 = next(h["content"] for h in setup["hashes"] if h["alg"] == "SHA-256")
+    return [f"Third-party notices of {setup['name']} {setup['version']}",
+            f"These notices belong to {file_name}, SHA-256 {sha256}."]
+
+
 def notices(setup, libraries, file_name):
     """The notices text: a header naming the setup file they belong to by its SHA-256 (so that notices beside
     another setup are recognised), then one section per package whose licence asks for its notice."""
@@ -617,15 +637,13 @@ def notices(setup, libraries, file_name):
             free += [f"{library['component']['name']} ({expression})" for library in groups[package]]
         else:
             needed.append(groups[package])
-    sha256 = next(h["content"] for h in setup["hashes"] if h["alg"] == "SHA-256")
-    lines = [f"Third-party notices of {setup['name']} {setup['version']}",
-             f"These notices belong to {file_name}, SHA-256 {sha256}.",
-             "",
-             "The setup contains code of the libraries below, linked statically. Each section holds the copyright",
-             "lines and licence texts from the copyright file of the Debian package the library came from.",
-             "Licences that do not ask for their notice in a binary: " + (", ".join(free) or "none") + ".",
-             "The payload files are listed with their own licences in the bill of materials (.cdx.json).",
-             ""]
+    lines = notice_header(setup, file_name) + [
+        "",
+        "The setup contains code of the libraries below, linked statically. Each section holds the copyright",
+        "lines and licence texts from the copyright file of the Debian package the library came from.",
+        "Licences that do not ask for their notice in a binary: " + (", ".join(free) or "none") + ".",
+        "The payload files are listed with their own licences in the bill of materials (.cdx.json).",
+        ""]
     for group in needed:
         lines += notice_section(group)
     return "\n".join(lines).rstrip("\n") + "\n"
@@ -949,6 +967,103 @@ def compare(options):
     return 0
 
 
+# --- Rebinding a bill to the signed setup -----------------------------------------------------------------------
+
+def listed_file_name(subject):
+    """The file name the bill's subject was written for (its BSI filename property); refused without one."""
+    properties = subject.get("properties")
+    names = [p.get("value") for p in properties if isinstance(p, dict) and p.get("name") == "bsi:component:filename"] \
+        if isinstance(properties, list) else []
+    if len(names) != 1 or not isinstance(names[0], str) or subject.get("bom-ref") != f"setup/{names[0]}":
+        raise Refusal("the bill's setup names no single file name (bsi:component:filename and its bom-ref)")
+    return names[0]
+
+
+def read_notices(path):
+    """The lines of a notices file (UTF-8, split on newlines only, so that joining them gives its bytes back)."""
+    try:
+        return read_limited(path).decode("utf-8").split("\n")
+    except Malformed as error:
+        raise Refusal(f"the notices are unreadable: {shown(path)}: {error}") from error
+    except UnicodeDecodeError as error:
+        raise Refusal(f"the notices are unreadable: {shown(path)}: not UTF-8 (byte {error.start})") from error
+
+
+def readable_hashes(path):
+    """file_hashes of a setup, a file that cannot be read refused in one line."""
+    try:
+        return file_hashes(path)
+    except OSError as error:
+        raise Refusal(f"cannot read {shown(path)}: {error.strerror}") from error
+
+
+def check_notices(lines, subject, file_name, unsigned):
+    """The notices' header must name the unsigned setup by its SHA-256, and be the one write gives the bill's
+    subject: notices beside another setup, or of another bill, are not rebound."""
+    own = next(h["content"] for h in readable_hashes(unsigned) if h["alg"] == "SHA-256")
+    match = re.fullmatch(r"These notices belong to (.*), SHA-256 ([0-9a-f]{64})\.", lines[1] if len(lines) > 1 else "")
+    if not match:
+        raise Refusal("the notices name no setup (no line 'These notices belong to NAME, SHA-256 HEX.')")
+    if match[2] != own:
+        raise Refusal(f"the notices belong to another setup: they name sha256 {match[2]}, "
+                      f"{shown(os.path.basename(unsigned))}'s is {own}")
+    if lines[:2] != notice_header(subject, file_name):
+        raise Refusal(f"the notices' header is not that of the bill's setup {shown(subject['name'])} "
+                      f"{shown(subject.get('version'))} as {shown(file_name)}")
+
+
+def renamed(bill, old_ref, file_name, signed):
+    """The bill's subject under another file name, as write names it: its bom-ref (and the references to it), its
+    filename property, and its name when the signed setup's version resource gives no InternalName."""
+    subject = bill["metadata"]["component"]
+    new_ref = f"setup/{file_name}"
+    subject["bom-ref"] = new_ref
+    subject["name"] = setup_name(file_version(signed)[1], file_name)
+    for entry in subject["properties"]:
+        if isinstance(entry, dict) and entry.get("name") == "bsi:component:filename":
+            entry["value"] = file_name
+    for entry in bill.get("dependencies", []):
+        if isinstance(entry, dict) and entry.get("ref") == old_ref:
+            entry["ref"] = new_ref
+    for entry in bill.get("compositions", []):
+        if isinstance(entry, dict) and isinstance(entry.get("dependencies"), list):
+            entry["dependencies"] = [new_ref if ref == old_ref else ref for ref in entry["dependencies"]]
+
+
+def rebind(options):
+    """The bill and notices of the unsigned setup, made those of the signed one: the subject's hashes (and with
+    --file-name its file name) replaced and the serial number derived again, the bytes those write gives the
+    signed setup. The bill must be one write made (its bytes those serialise gives its content) for the unsigned
+    setup, and the notices must name that setup; nothing is written otherwise."""
+    for what, path in (("signed setup", options.setup), ("unsigned setup", options.unsigned)):
+        if not os.path.isfile(path):
+            raise Refusal(f"the {what} {path} does not exist")
+    bill = load_bill(options.bom)
+    subject = bill["metadata"]["component"]
+    mismatch = another_setup(identity(subject)["hashes"], options.unsigned)
+    if mismatch:
+        raise Refusal(f"the bill was made for another setup than {shown(options.unsigned)}: {mismatch}")
+    if serialise(copy.deepcopy(bill)).encode("utf-8") != read_limited(options.bom):
+        raise Refusal("the bill is not as write made it: its serial number or layout is not that of its content")
+    if not isinstance(subject.get("version"), str):
+        raise Refusal("the bill's setup has no version")
+    file_name = listed_file_name(subject)
+    lines = read_notices(options.notices)
+    check_notices(lines, subject, file_name, options.unsigned)
+    subject["hashes"] = readable_hashes(options.setup)
+    if options.file_name is not None and options.file_name != file_name:
+        renamed(bill, subject["bom-ref"], options.file_name, options.setup)
+        file_name = options.file_name
+    lines[:2] = notice_header(subject, file_name)
+    text = serialise(bill)
+    try:
+        check_shape(json.loads(text))
+    except Malformed as error:
+        raise Refusal(f"the rebound bill would be malformed: {error}") from error
+    write_file(options.out_bom, text)
+    write_file(options.out_notices, "\n".join(lines))
+
+
 # --- The command line -------------------------------------------------------------------------------------------
 
 def arguments(argv):
@@ -964,6 +1079,15 @@ def arguments(argv):
     writer.add_argument("--file-name", help="the setup's published file name (default: the name of --setup)")
     writer.add_argument("--bom", required=True, help="where to write the CycloneDX JSON bill")
     writer.add_argument("--notices", required=True, help="where to write the third-party notices")
+    rebinder = commands.add_parser("rebind", help="make the unsigned setup's bill and notices those of the signed")
+    rebinder.add_argument("--setup", required=True, help="the signed setup")
+    rebinder.add_argument("--from", dest="unsigned", required=True, metavar="UNSIGNED",
+                          help="the unsigned setup the bill and notices were written for")
+    rebinder.add_argument("--bom", required=True, help="the unsigned setup's CycloneDX JSON bill")
+    rebinder.add_argument("--notices", required=True, help="the unsigned setup's third-party notices")
+    rebinder.add_argument("--file-name", help="the signed setup's published file name (default: the bill's)")
+    rebinder.add_argument("--out-bom", required=True, help="where to write the signed setup's bill")
+    rebinder.add_argument("--out-notices", required=True, help="where to write the signed setup's notices")
     comparer = commands.add_parser("compare", help="compare a published bill with a rebuild's")
     comparer.add_argument("--setup", help="the published setup, whose hashes the published bill must list")
     comparer.add_argument("published")
@@ -974,13 +1098,13 @@ def arguments(argv):
 def main(argv):
     options = arguments(argv)
     try:
-        if options.command == "write":
-            write(options)
-            return 0
-        return compare(options)
+        if options.command == "compare":
+            return compare(options)
+        {"write": write, "rebind": rebind}[options.command](options)
+        return 0
     except Refusal as refusal:
-        print(f"{PROGRAM}: {refusal}", file=sys.stderr if options.command == "write" else sys.stdout)
-        return 1 if options.command == "write" else 2
+        print(f"{PROGRAM}: {refusal}", file=sys.stdout if options.command == "compare" else sys.stderr)
+        return 2 if options.command == "compare" else 1
 
 
 if __name__ == "__main__":

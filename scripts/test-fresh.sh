@@ -86,12 +86,14 @@ cleanup() {
 user_of() { if [ "$1" = "$sudo_release" ]; then echo builder; else echo root; fi; }
 checkout_of() { if [ "$1" = "$sudo_release" ]; then echo /home/builder/quillmart; else echo /root/quillmart; fi; }
 
-# as_user VERSION COMMAND: COMMAND (a shell command line) in that system's checkout, as its user.
+# as_user VERSION COMMAND...: COMMAND (a program and its arguments) in that system's checkout, as its user.
 as_user() {
-  local root=$work/debian-$1 user
-  user=$(user_of "$1")
-  fresh_run "$root" runuser -u "$user" -- /usr/bin/env HOME="$(dirname "$(checkout_of "$1")")" USER="$user" \
-    LOGNAME="$user" /bin/bash -c "cd $(checkout_of "$1") && $2"
+  local root=$work/debian-$1 user checkout
+  user=$(user_of "$1") checkout=$(checkout_of "$1")
+  shift
+  # shellcheck disable=SC2016 # the system's shell expands it
+  fresh_run "$root" runuser -u "$user" -- /usr/bin/env HOME="$(dirname "$checkout")" USER="$user" LOGNAME="$user" \
+    /bin/sh -c 'cd "$1" && shift && exec "$@"' as-user "$checkout" "$@"
 }
 
 # prepare_system VERSION: the stock base, the user (for the sudo release) and a clone of the commit, all made
@@ -104,17 +106,20 @@ prepare_system() {
   fresh_run "$root" /bin/sh -c 'cat >/tmp/quillmart.bundle && chmod 644 /tmp/quillmart.bundle' \
     <"$work/quillmart.bundle"
   if [ "$user" != root ]; then
-    fresh_run "$root" /bin/sh -c "useradd -m -s /bin/bash $user &&
-      echo '$user ALL=(ALL:ALL) NOPASSWD: ALL' >/etc/sudoers.d/$user && chmod 440 /etc/sudoers.d/$user" </dev/null
+    # shellcheck disable=SC2016 # the system's shell expands it
+    fresh_run "$root" /bin/sh -c 'useradd -m -s /bin/bash "$1" &&
+      echo "$1 ALL=(ALL:ALL) NOPASSWD: ALL" >"/etc/sudoers.d/$1" && chmod 440 "/etc/sudoers.d/$1"' add-user "$user" \
+      </dev/null
   fi
   fresh_run "$root" runuser -u "$user" -- git clone -q /tmp/quillmart.bundle "$(checkout_of "$v")" </dev/null
 }
 
-# timed VERSION LOG COMMAND: runs a README command in the system's checkout as its user; prints "status seconds".
+# timed VERSION LOG COMMAND...: runs a README command in the system's checkout as its user; prints "status seconds".
 timed() {
-  local start rc=0
+  local v=$1 log=$2 start rc=0
+  shift 2
   start=$(date +%s)
-  as_user "$1" "$3" >"$2" 2>&1 </dev/null || rc=$?
+  as_user "$v" "$@" >"$log" 2>&1 </dev/null || rc=$?
   echo "$rc $(($(date +%s) - start))"
 }
 
@@ -123,10 +128,10 @@ total_passed=0 total_failed=0 failed=0
 run_readme() {
   local v=$1 root=$work/debian-$1 build_rc build_s test_rc test_s sha tests
   echo "test-fresh: Debian $v: bash scripts/build.sh as $(user_of "$v") (log $logs/debian-$v-build.log)"
-  read -r build_rc build_s < <(timed "$v" "$logs/debian-$v-build.log" "bash scripts/build.sh")
-  sha=$(as_user "$v" "sha256sum build/windows/src/Quillmart-Setup.exe" </dev/null 2>/dev/null | cut -c1-64)
+  read -r build_rc build_s < <(timed "$v" "$logs/debian-$v-build.log" bash scripts/build.sh)
+  sha=$(as_user "$v" sha256sum build/windows/src/Quillmart-Setup.exe </dev/null 2>/dev/null | cut -c1-64)
   echo "test-fresh: Debian $v: bash scripts/test.sh as $(user_of "$v") (log $logs/debian-$v-test.log)"
-  read -r test_rc test_s < <(timed "$v" "$logs/debian-$v-test.log" "bash scripts/test.sh")
+  read -r test_rc test_s < <(timed "$v" "$logs/debian-$v-test.log" bash scripts/test.sh)
   local debian wine gxx osc
   debian=$(fresh_run "$root" cat /etc/debian_version </dev/null)
   wine=$(fresh_run "$root" sh -c 'wine --version || wine64 --version' </dev/null 2>/dev/null | head -n 1 | awk '{print $1}')
@@ -188,53 +193,64 @@ prepare_verifier() {
   done
 }
 
+# cross_pass KEY TEXT / cross_fail KEY TEXT: the cross-release row KEY, counted in the total; a failed one also
+# fails the run. Each row has a key of its own, so that no later row hides a failure.
+cross_pass() { cross[$1]=$2 total_passed=$((total_passed + 1)); }
+cross_fail() { cross[$1]="FAILED: $2" total_failed=$((total_failed + 1)) failed=1; }
+
 # attestation_rows: each system's verifier attested the other release after its check; both envelopes and both
 # public keys go to each system, where a threshold check over them passes for each setup (and cosign, Debian's
 # package, installed in the Debian 13 system, reads that system's own envelope).
 attestation_rows() {
-  local v other rc=0
+  local v other
   mkdir -p "$work/attestations"
   : >"$work/attest-keys.pem"
   for v in 12 13; do
     as_verifier "$v" cat /home/verifier/attestation.json </dev/null >"$work/attestations/debian-$v.json" 2>/dev/null &&
       as_verifier "$v" cat /home/verifier/attest.pub </dev/null >>"$work/attest-keys.pem" 2>/dev/null ||
-      { cross[attest-$v]="Debian $v's verifier wrote no attestation"; return 1; }
+      { cross_fail "attest-$v" "Debian $v's verifier wrote no attestation"; return; }
   done
   fresh_run "$work/debian-13" /bin/sh -c 'apt-get install -y -q --no-install-recommends cosign' </dev/null \
-    >"$logs/debian-13-cosign.log" 2>&1 || { cross[cosign]="cosign could not be installed"; rc=1; }
+    >"$logs/debian-13-cosign.log" 2>&1 ||
+    cross_fail cosign-install "cosign could not be installed (log $logs/debian-13-cosign.log)"
   for v in 12 13; do
     other=$((25 - v))
     # shellcheck disable=SC2016 # the system's shell expands it
     as_verifier "$v" /bin/sh -c 'mkdir -p "$HOME/attestations" && tar -C "$HOME" -xf -' copy-in \
-      < <(tar -C "$work" -cf - attestations attest-keys.pem) || { rc=1; continue; }
+      < <(tar -C "$work" -cf - attestations attest-keys.pem) ||
+      { cross_fail "threshold-$v" "the attestations could not be copied into Debian $v's system"; continue; }
     echo "test-fresh: Debian $v: the threshold check over both attestations (log $logs/debian-$v-threshold.log)"
     if as_verifier "$v" bash tests/release/fresh-rebuild.sh threshold "/home/verifier/cross-$v" \
         /home/verifier/attestations /home/verifier/attest-keys.pem "/home/verifier/cross-$other/Quillmart-Setup.exe" \
         </dev/null >"$logs/debian-$v-threshold.log" 2>&1; then
-      cross[threshold-$v]="Debian $v's release attested by the other system's rebuilder"
+      cross_pass "threshold-$v" "Debian $v's release attested by the other system's rebuilder"
     else
-      rc=1 cross[threshold-$v]="threshold check FAILED"
+      cross_fail "threshold-$v" "the threshold check (log $logs/debian-$v-threshold.log)"
     fi
     grep -E '^(ok|FAIL)' "$logs/debian-$v-threshold.log" || true
   done
-  grep -q "^ok:   cosign" "$logs/debian-13-threshold.log" || { rc=1; cross[cosign]="cosign did not read the attestation"; }
-  return "$rc"
+  if grep -q "^ok:   cosign" "$logs/debian-13-threshold.log" 2>/dev/null; then
+    cross_pass cosign "cosign read the Debian 13 system's own attestation"
+  else
+    cross_fail cosign "cosign did not read the attestation (log $logs/debian-13-threshold.log)"
+  fi
 }
 
 # cross_check: a signed release made in each system, checked from the other one by its user verifier (no root, no
 # sudo), where it is rebuilt in a user-namespace fresh system of the release it was made on; then the rows that need
 # a fresh rebuild (tests/release/fresh-rebuild.sh), and in each system the escape row as root and as verifier.
 cross_check() {
-  local v other rc=0 who
+  local v other who
   for v in 12 13; do
     echo "test-fresh: Debian $v: a signed release of the demo payload (log $logs/debian-$v-release.log)"
-    as_user "$v" "bash tests/release/fresh-rebuild.sh release /tmp/cross-$v" >"$logs/debian-$v-release.log" 2>&1 \
-      </dev/null || { rc=1; cross[$v]="release failed"; continue; }
-    as_user "$v" "tar -C /tmp/cross-$v -cf - ." </dev/null >"$work/cross-$v.tar"
+    # A release that cannot be copied out is no release: the rows that need it are skipped, this one counts.
+    as_user "$v" bash tests/release/fresh-rebuild.sh release "/tmp/cross-$v" >"$logs/debian-$v-release.log" 2>&1 \
+      </dev/null && as_user "$v" tar -C "/tmp/cross-$v" -cf - . </dev/null >"$work/cross-$v.tar" ||
+      { rm -f "$work/cross-$v.tar"; cross_fail "release-$v" "Debian $v's release (log $logs/debian-$v-release.log)"; }
   done
   for v in 12 13; do
     prepare_verifier "$v" >"$logs/debian-$v-verifier.log" 2>&1 ||
-      { rc=1 cross[verifier-$v]="the user verifier could not be prepared (log $logs/debian-$v-verifier.log)"; }
+      cross_fail "verifier-$v" "the user verifier could not be prepared (log $logs/debian-$v-verifier.log)"
   done
   for v in 12 13; do
     other=$((25 - v))
@@ -242,33 +258,32 @@ cross_check() {
     echo "test-fresh: Debian $v: checking Debian $other's release as verifier (log $logs/debian-$v-verifies-$other.log)"
     if as_verifier "$v" bash tests/release/fresh-rebuild.sh verify "/home/verifier/cross-$other" \
         </dev/null >"$logs/debian-$v-verifies-$other.log" 2>&1; then
-      cross[$v]="verified Debian $other's release"
+      cross_pass "verify-$v" "Debian $v verified Debian $other's release"
     else
-      rc=1 cross[$v]="checking Debian $other's release FAILED"
+      cross_fail "verify-$v" "Debian $v checking Debian $other's release (log $logs/debian-$v-verifies-$other.log)"
     fi
     grep -E '^(ok|FAIL)' "$logs/debian-$v-verifies-$other.log" || true
   done
-  attestation_rows || rc=1
+  attestation_rows
   echo "test-fresh: Debian 12: the toolchain rows as verifier (log $logs/debian-12-toolchain.log)"
   if as_verifier 12 bash tests/release/fresh-rebuild.sh toolchain /home/verifier/cross-12 \
       </dev/null >"$logs/debian-12-toolchain.log" 2>&1; then
-    cross[toolchain]="a version not to be had named; the same through a local mirror verified"
+    cross_pass toolchain "a version not to be had named; the same through a local mirror verified"
   else
-    rc=1 cross[toolchain]="toolchain rows FAILED"
+    cross_fail toolchain "the toolchain rows (log $logs/debian-12-toolchain.log)"
   fi
   grep -E '^(ok|FAIL)' "$logs/debian-12-toolchain.log" || true
   for v in 12 13; do
     for who in root verifier; do
       echo "test-fresh: Debian $v: the escape row as $who (log $logs/debian-$v-escape-$who.log)"
       if escape_as "$v" "$who" >"$logs/debian-$v-escape-$who.log" 2>&1 </dev/null; then
-        cross[escape-$v-$who]="the system's root stayed inside"
+        cross_pass "escape-$v-$who" "the system's root stayed inside"
       else
-        rc=1 cross[escape-$v-$who]="escape row FAILED"
+        cross_fail "escape-$v-$who" "the escape row (log $logs/debian-$v-escape-$who.log)"
       fi
       grep -E '^(ok|FAIL)' "$logs/debian-$v-escape-$who.log" || true
     done
   done
-  [ "$rc" = 0 ] || failed=1
 }
 
 # escape_as VERSION WHO: the escape row in that system as its root (from the verifier's clone, with the base system
@@ -290,7 +305,7 @@ escape_as() {
 main() {
   read_arguments "$@"
   preflight
-  local v
+  local v key
   for v in "${versions[@]}"; do prepare_system "$v"; done
   for v in "${versions[@]}"; do run_readme "$v"; done
   declare -gA cross=()
@@ -302,7 +317,10 @@ main() {
   for v in "${versions[@]}"; do echo "${row[$v]}"; done
   echo
   cat "$work"/summary-* 2>/dev/null || true
-  for v in "${!cross[@]}"; do echo "cross-release $v: ${cross[$v]}"; done
+  # The rows in the order of their keys, the same in every run.
+  while read -r key; do
+    [ -z "$key" ] || echo "cross-release $key: ${cross[$key]}"
+  done < <(printf '%s\n' "${!cross[@]}" | LC_ALL=C sort)
   echo "Total: $total_passed passed, $total_failed failed"
   exit "$failed"
 }

@@ -7,6 +7,7 @@ import importlib.util
 import io
 import json
 import os
+import struct
 import sys
 import tempfile
 import unittest
@@ -239,6 +240,99 @@ class ScannerFieldsTest(unittest.TestCase):
                 except bom.Refusal as refusal:
                     got = str(refusal)
                 self.assertIn(want, got)
+
+
+def rebind_libraries():
+    """Two library entries as library_components gives them: libz.a (Zlib, no notice), libkernel32.a (ZPL-2.1)."""
+    entries, real_paragraphs = [], bom.copyright_paragraphs
+    for name, package, text in (("libz.a", "libz-mingw-w64-dev", COPYRIGHT.replace("Demo-Permissive", "Zlib")),
+                                ("libkernel32.a", "mingw-w64-x86-64-dev", MINGW_COPYRIGHT)):
+        path = os.path.join(WORK.name, f"{name}.copyright")
+        with open(path, "w", encoding="utf-8") as stream:
+            stream.write(text)
+        with mock.patch.object(bom, "package_facts", lambda _: ["1.0-1", "all", "Dev <d@x.invalid>"]), \
+                mock.patch.object(bom, "copyright_paragraphs", lambda _, p=path: real_paragraphs(_, p)):
+            entries.append(bom.library(made_file(name, 64), package, {"a.o"}, "debian-12"))
+    return entries, {entry["component"]["bom-ref"]: [] for entry in entries}
+
+
+def stand_in_setup(name):
+    """A file pe_type takes for a Windows executable (the DOS and PE headers, no DLL flag), then random bytes."""
+    head = bytearray(128)
+    head[:2], head[64:68] = b"MZ", b"PE\0\0"
+    struct.pack_into("<I", head, 0x3C, 64)
+    struct.pack_into("<H", head, 64 + 22, 0x0102)
+    path = os.path.join(WORK.name, name)
+    with open(path, "wb") as stream:
+        stream.write(bytes(head) + os.urandom(512))
+    return path
+
+
+def run_main(*argv):
+    """bom.main in-process: (exit status, lines printed to stdout and stderr)."""
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(out):
+        status = bom.main(list(argv))
+    return status, out.getvalue().splitlines()
+
+
+class RebindTest(unittest.TestCase):
+    """rebind of the unsigned setup's outputs gives the bytes write gives the signed setup, or refuses in one line."""
+
+    def setUp(self):
+        self.libraries = rebind_libraries()
+        self.unsigned, self.signed = stand_in_setup("unsigned.exe"), os.path.join(WORK.name, "signed.exe")
+        with open(self.unsigned, "rb") as source, open(self.signed, "wb") as target:
+            target.write(source.read() + b"a signature the tool does not judge")
+
+    def write(self, setup, file_name, prefix):
+        """write's bill and notices of setup as file_name (its version resource without an InternalName)."""
+        outputs = [os.path.join(WORK.name, prefix + suffix) for suffix in (".cdx.json", ".notices.txt")]
+        with mock.patch.object(bom, "file_version", lambda _: ("1.0.0", {"FileDescription": "Quillmart Setup"})), \
+                mock.patch.object(bom, "library_components", lambda _: self.libraries), \
+                mock.patch.dict(os.environ, {"SOURCE_DATE_EPOCH": "1796824784"}):
+            self.assertEqual(run_main("write", "--setup", setup, "--link-map", setup, "--payload-dir", WORK.name,
+                                      "--file-name", file_name, "--bom", outputs[0], "--notices", outputs[1]),
+                             (0, []))
+        return outputs
+
+    def test_rebind(self):
+        name, other = "Quillmart-Setup-1.0.0.exe", "Quillmart-Setup-unsigned.exe"
+        out = [os.path.join(WORK.name, "out" + suffix) for suffix in (".cdx.json", ".notices.txt")]
+        reformatted = os.path.join(WORK.name, "reformatted.cdx.json")
+        # the unsigned setup's file name | rebind's --file-name | its bill, its notices (u: the unsigned setup's,
+        # s: the signed one's, r: the unsigned bill reformatted) | a part of the refusal (None: the signed bytes)
+        for unsigned_name, file_name, inputs, refusal in (
+                (name, [], "uu", None),
+                (other, ["--file-name", name], "uu", None),
+                (name, [], "su", "the bill was made for another setup than"),
+                (name, [], "us", "the notices belong to another setup: they name sha256"),
+                (name, [], "ru", "the bill is not as write made it")):
+            with self.subTest(unsigned_name=unsigned_name, inputs=inputs):
+                for path in out:
+                    if os.path.exists(path):
+                        os.remove(path)
+                given = {"u": self.write(self.unsigned, unsigned_name, "unsigned"),
+                         "s": self.write(self.signed, name, "signed"), "r": [reformatted, None]}
+                with open(given["u"][0], encoding="utf-8") as source, open(reformatted, "w") as target:
+                    target.write(json.dumps(json.load(source)))
+                with mock.patch.object(bom, "file_version", lambda _: ("1.0.0", {})):
+                    status, lines = run_main("rebind", "--setup", self.signed, "--from", self.unsigned,
+                                             "--bom", given[inputs[0]][0], "--notices", given[inputs[1]][1],
+                                             *file_name, "--out-bom", out[0], "--out-notices", out[1])
+                if refusal:
+                    self.assertEqual((status, len(lines), [os.path.exists(path) for path in out]),
+                                     (1, 1, [False, False]), lines)
+                    self.assertIn(refusal, lines[0])
+                    continue
+                self.assertEqual((status, lines), (0, []))
+                for got, want in zip(out, given["s"]):
+                    with open(got, "rb") as got_stream, open(want, "rb") as want_stream:
+                        self.assertEqual(got_stream.read(), want_stream.read(), got)
+                # compare, as a verifier runs it on the adopted release and a rebuild of the unsigned setup
+                rebuilt = self.write(self.unsigned, name, "rebuilt")[0]
+                status, lines = run_main("compare", "--setup", self.signed, out[0], rebuilt)
+                self.assertEqual(status, 0, lines)
 
 
 def insert_evil_twin(bill):

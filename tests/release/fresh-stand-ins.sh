@@ -7,7 +7,8 @@
 #     servers written inside it, and the file the link names on the host stays as it was;
 #   - scripts/test-fresh.sh, sourced with stand-ins for the pieces that need a real system, exits non-zero when
 #     build.sh or test.sh fails, when test.sh's log has no summary or counts failures, or when the cross-release
-#     check fails, and zero when all pass; it prints its summary in every case.
+#     check fails, and zero when all pass; it prints its summary in every case, its total counting the
+#     cross-release rows too, and each failed row there (none hidden by a later row of the same system).
 # The stand-in system is a folder with bash, sh, env, cat, rm, sleep, mkdir and umount (the system detaches the
 # old root with its own, after pivot_root) and their libraries. The first two
 # need root (namespaces, mounts): as another user they run through `sudo -n`, and without either the test fails.
@@ -118,7 +119,7 @@ readme_stand_ins() {
   fresh_unpack() { mkdir -p -- "$2"; }
   fresh_remove() { rm -rf -- "$1"; }
   fresh_run() { shift; stand_in_command "$*"; }
-  as_user() { stand_in_command "$2"; }
+  as_user() { shift; stand_in_command "$*"; }
   # stand_in_command LINE: what the command LINE prints and its status in this scenario.
   stand_in_command() {
     case $scenario:$1 in
@@ -128,6 +129,7 @@ readme_stand_ins() {
       counts-failures:*scripts/test.sh*) echo "native     passed"; echo "Total: 9 passed, 1 failed" ;;
       *:*scripts/test.sh*) echo "native     passed"; echo "Total: 10 passed, 0 failed" ;;
       cross-fails:*fresh-rebuild.sh\ verify*) echo "FAIL: cross: not the vendor's"; return 1 ;;
+      release-fails:*fresh-rebuild.sh\ release\ /tmp/cross-12) echo "FAIL: release: stand-in"; return 1 ;;
       *:*fresh-rebuild.sh\ threshold*) echo "ok:   threshold: stand-in"; echo "ok:   cosign: stand-in" ;;
       *:*sha256sum*) printf '%064d  build/windows/src/Quillmart-Setup.exe\n' 0 ;;
       *) echo "stand-in output" ;;
@@ -135,29 +137,33 @@ readme_stand_ins() {
   }
 }
 
-# check_readme_runs SCRATCH: test-fresh.sh's exit status and summary for each scenario (in a bash of its own, as
+# check_readme_runs SCRATCH: test-fresh.sh's exit status, the keys of the cross-release rows it prints as failed
+# (comma-separated, - for none) and its total for each scenario (in a bash of its own, as
 # main exits). Its $0 is a name in scripts/, as test-fresh.sh finds the checkout from it, and differs from the
 # sourced path, so that sourcing it does not run main; were main run anyway, the unknown option it is sourced with
 # would make it refuse at once instead of making real systems.
 check_readme_runs() {
-  local row scenario versions status total out rc
-  for row in "passes 12 0 10 passed, 0 failed" "build-fails 12 1 10 passed, 0 failed" \
-    "test-fails 12 1 9 passed, 1 failed" "no-summary 12 1 0 passed, 1 failed" \
-    "counts-failures 12 1 9 passed, 1 failed" "passes all 0 20 passed, 0 failed" \
-    "cross-fails all 1 20 passed, 0 failed"; do
-    read -r scenario versions status total <<<"$row"
+  local row scenario versions status failed_rows total out rc printed
+  for row in "passes 12 0 - 10 passed, 0 failed" "build-fails 12 1 - 10 passed, 0 failed" \
+    "test-fails 12 1 - 9 passed, 1 failed" "no-summary 12 1 - 0 passed, 1 failed" \
+    "counts-failures 12 1 - 9 passed, 1 failed" "passes all 0 - 30 passed, 0 failed" \
+    "cross-fails all 1 verify-12,verify-13 28 passed, 2 failed" "release-fails all 1 release-12 29 passed, 1 failed"; do
+    read -r scenario versions status failed_rows total <<<"$row"
     out=$1/readme-$scenario-$versions
     mkdir -p -- "$out"
     rc=0
     bash -c "$(declare -f readme_stand_ins)"'
       . "$1" --sourced-by-a-test; readme_stand_ins "$2" "$3"; main "$4"' "$repo/scripts/test-fresh.sh (sourced)" \
       "$repo/scripts/test-fresh.sh" "$scenario" "$out" "$versions" </dev/null >"$out/output" 2>&1 || rc=$?
+    printed=$(sed -n 's/^cross-release \([^:]*\): FAILED: .*/\1/p' -- "$out/output" | paste -sd , -)
     if [ "$((rc != 0))" != "$status" ]; then
       fail "test-fresh.sh $versions, $scenario: exit status $rc: $(tail -n 5 -- "$out/output" | tr '\n' ' ')"
+    elif [ "${printed:--}" != "$failed_rows" ]; then
+      fail "test-fresh.sh $versions, $scenario: failed cross-release rows '${printed:--}', not '$failed_rows'"
     elif ! grep -qxF -- "Total: $total" "$out/output"; then
       fail "test-fresh.sh $versions, $scenario: no summary 'Total: $total': $(tail -n 5 -- "$out/output" | tr '\n' ' ')"
     else
-      echo "ok:   test-fresh.sh $versions, $scenario: exit status $rc, Total: $total"
+      echo "ok:   test-fresh.sh $versions, $scenario: exit status $rc, failed rows $failed_rows, Total: $total"
     fi
   done
 }
