@@ -570,20 +570,32 @@ compare_bill() {
 
 # signed_bytes_rebuilt SAME: the published setup must be the rebuild with the published signature attached, byte
 # for byte: then nothing but that one signature (its table, padding and checksum included) was added to what the
-# commit builds. Where the record says the signed bytes are reproducible, they must also be the recorded ones.
+# commit builds. The signature is the one the file carries, detached by the strict reader; a <setup>.sig published
+# beside it must be that very signature (and the one the record names). A setup whose signing tool laid the file out
+# in its own way is compared structurally instead: the same bytes outside the checksum, the certificate-table entry
+# and the table. Where the record says the signed bytes are reproducible, they must also be the recorded ones.
 signed_bytes_rebuilt() {
-  local attached=$private/attached.exe signature=$private/published.p7
-  osslsigncode extract-signature -in "$setup" -out "$signature" >/dev/null 2>&1 ||
+  local attached=$private/attached.exe carried=$private/carried.der pem=$private/carried.pem said rc=0 recorded
+  python3 -I "$root/scripts/authenticode.py" detach "$setup" "$carried" "$pem" >/dev/null 2>&1 ||
     not_vendors "the signature cannot be taken out of $setup; $1"
-  # Newer osslsigncode versions verify while attaching (and write the file even when that fails); the file is
-  # what counts here, the verification was made above.
-  osslsigncode attach-signature -sigin "$signature" -CAfile "$trust_file" -in "$rebuilt" -out "$attached" \
-    >/dev/null 2>&1 || true
-  [ -s "$attached" ] || osslsigncode attach-signature -sigin "$signature" -in "$rebuilt" -out "$attached" >/dev/null 2>&1 ||
-    true
-  [ -s "$attached" ] || not_vendors "the signature of $setup cannot be attached to the rebuild; $1"
-  cmp -s "$attached" "$setup" ||
-    not_vendors "$setup is not the rebuild with its own signature attached: bytes beyond the vendor's signature ($(first_difference "$attached" "$setup")); $1"
+  sig_text=""
+  if [ -f "$setup.sig" ]; then
+    cmp -s -- "$setup.sig" "$carried" ||
+      not_vendors "$setup.sig is not the signature that $setup carries; $1"
+    recorded=$(buildinfo_field "$info" Signature-SHA256)
+    [ -z "$recorded" ] || [ "$recorded" = "$(file_sha256 "$carried")" ] ||
+      not_vendors "$setup.sig is not the signature $info records (sha256 $recorded); $1"
+    sig_text=" (the published $(basename -- "$setup").sig)"
+  fi
+  attach_signature "$pem" "$rebuilt" "$attached"
+  if [ -f "$attached" ] && cmp -s -- "$attached" "$setup"; then
+    layout_text="the rebuild with its own signature$sig_text attached"
+  else
+    said=$(python3 -I "$root/scripts/authenticode.py" compare "$rebuilt" "$setup" 2>/dev/null) || rc=$?
+    [ "$rc" = 0 ] ||
+      not_vendors "$setup is not the rebuild with its own signature attached: ${said#*: }; $1"
+    layout_text="the rebuild plus its own signature$sig_text, laid out by its signing tool (the same outside the checksum, the certificate-table entry and the table)"
+  fi
   case $(buildinfo_field "$info" Reproducible) in
     "signed bytes reproducible"*)
       [ "$(file_sha256 "$setup")" = "$(buildinfo_field "$info" Signed-SHA256)" ] ||
@@ -611,7 +623,7 @@ verdict() {
     local whole=""
     if [ "$signer_text" != unsigned ]; then
       signed_bytes_rebuilt "$same"
-      whole="; signed bytes rebuilt: the published file is the rebuild with its own signature attached"
+      whole="; signed bytes rebuilt: the published file is $layout_text"
     fi
     compare_bill "$same"
     vendors "$same; $signer_text$whole$bill_text"

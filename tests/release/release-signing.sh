@@ -75,7 +75,8 @@ while IFS='|' read -r name environment arguments expected; do
   echo "an earlier release" | tee "$exe.cdx.json" >"$exe.notices.txt"
   # shellcheck disable=SC2086
   PATH=$spy:$PATH env $environment bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" \
-    --ca "$keys/root.pem" --work "$scratch/work" --out "$exe" $arguments >"$scratch/$name.txt" 2>&1 ||
+    --allow-unsigned-payload --ca "$keys/root.pem" --work "$scratch/work" --out "$exe" $arguments \
+    >"$scratch/$name.txt" 2>&1 ||
     { fail "$name: $(tail -n 1 "$scratch/$name.txt")"; continue; }
   [ ! -e "$exe.cdx.json" ] && [ ! -e "$exe.notices.txt" ] ||
     fail "$name: an earlier release's bill or notices lie beside the new setup"
@@ -87,14 +88,22 @@ while IFS='|' read -r name environment arguments expected; do
   grep -qx "Signed-SHA256: $(sha256sum "$exe" | cut -d' ' -f1)" "$exe.buildinfo" ||
     fail "$name: the .buildinfo does not give the output's SHA-256"
   grep -qxF -- "$expected" "$scratch/$name.txt" || fail "$name: the report lacks '$expected'"
+  # The detached signature attached to the unsigned setup gives the published file, whatever the key and with a
+  # timestamp (as PEM: osslsigncode 2.5 reads no other form).
+  { echo "-----BEGIN PKCS7-----"; base64 -w 64 "$exe.sig"; echo "-----END PKCS7-----"; } >"$scratch/$name.sig.pem"
+  osslsigncode attach-signature -sigin "$scratch/$name.sig.pem" -CAfile "$keys/root.pem" -in "$setup" \
+    -out "$scratch/$name.attached" >/dev/null 2>&1
+  cmp -s "$scratch/$name.attached" "$exe" || fail "$name: $exe.sig attached to the unsigned setup is not the release"
+  grep -qx "Signature-SHA256: $(sha256sum "$exe.sig" | cut -d' ' -f1)" "$exe.buildinfo" ||
+    fail "$name: the .buildinfo does not give the .sig's SHA-256"
   echo "ok:   $name"
 done <<EOF_SIGNED
-pkcs12|QMT_SIGN_PASSWORD=$password secret=decoy env_password=decoy|--pkcs12 $keys/signer.p12|revocation      not checked (offline)
+pkcs12|QMT_SIGN_PASSWORD=$password secret=decoy env_password=decoy|--pkcs12 $keys/signer.p12|warning         Quillmart.exe: Smart App Control will block it when Quillmart starts (--allow-unsigned-payload)
 pkcs12-blanks||--pkcs12 $keys/signer-blank.p12 --password-file $keys/blank-password|reproducible    signed bytes reproducible (RSA, with the same SOURCE_DATE_EPOCH)
 legacy||--pkcs12 $keys/signer-legacy.p12 --password-file $keys/password|signer          CN=signer,O=Farrowind
 timestamped||$pem --timestamp $tsa|timestamp       $tsa
-ec||--cert $keys/ec-chain.pem --key $keys/ec.key|reproducible    signed bytes not reproducible (ECDSA); unsigned bytes reproducible
-ec-again||--cert $keys/ec-chain.pem --key $keys/ec.key|signer          CN=ec,O=Farrowind
+ec||--cert $keys/ec-chain.pem --key $keys/ec.key --allow-ecdsa|reproducible    signed bytes not reproducible (ECDSA); unsigned bytes reproducible
+ec-again||--cert $keys/ec-chain.pem --key $keys/ec.key --allow-ecdsa|warning         ECDSA (--allow-ecdsa): Windows blocks this setup where Smart App Control or App Control for Business is on
 crl||$pem --crl $keys/int.crl --crl $keys/root.crl|revocation      checked against $keys/int.crl $keys/root.crl
 token||$token --pkcs11-key $token_key --password-file $scratch/pin|signer          CN=signer,O=Farrowind
 no-system-roots|QMT_SYSTEM_ROOTS=$scratch/none|$pem|verified        signature, chain and digest against no system roots ($scratch/none is missing: install ca-certificates) + $keys/root.pem, offline
@@ -129,6 +138,8 @@ Unsigned-SHA256: $(sha "$setup")
 Signer: CN=signer,O=Farrowind
 Signer-Certificate-SHA256: $(openssl x509 -in "$keys/signer.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
 Signature-Key: RSA
+Signed: by the release command
+Payload-Signature: WebView2Loader.dll none (--allow-unsigned-payload: it has no signature)
 Timestamp-Authority: $tsa
 EOF_INFO
 ! grep -qE "^(Source-Commit|Source-Tree|Debian-Release|Installed-Build-Depends):" "$scratch/timestamped.exe.buildinfo" ||
@@ -146,7 +157,7 @@ refused() {
   cp "$setup" "$out"
   for file in "$out.buildinfo" "$out.cdx.json" "$out.notices.txt"; do echo "an earlier release" >"$file"; done
   # shellcheck disable=SC2086
-  env $environment bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" \
+  env $environment bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --allow-unsigned-payload \
     --ca "$keys/root.pem" --work "$scratch/work" --out "$out" "$@" >"$scratch/bad.txt" 2>&1
   local rc=$?
   [ "$rc" -ne 0 ] || fail "exit status 0 for: $expected"
@@ -170,6 +181,7 @@ cannot read the private key $keys/signer.csr||--cert $keys/signer.pem --key $key
 does not belong to the certificate||--cert $keys/chain.pem --key $keys/plain.key
 wrong password for the PKCS#12 file|QMT_SIGN_PASSWORD=wrong|--pkcs12 $keys/signer.p12
 lacks the code-signing usage||--cert $keys/plain.pem --key $keys/plain.key
+the key of CN=ec,O=Farrowind is ECDSA; Smart App Control and App Control for Business accept only RSA signatures: sign with an RSA key (3072 bits or more), or give --allow-ecdsa||--cert $keys/ec-chain.pem --key $keys/ec.key
 expired on|SOURCE_DATE_EPOCH=$later|--cert $keys/short.pem --key $keys/short.key
 is valid only from|SOURCE_DATE_EPOCH=$now|--cert $keys/future.pem --key $keys/future.key
 unexpected argument --unsigned||$pem -- --unsigned
@@ -205,8 +217,8 @@ ln -sfn "$scratch/real/target.exe" "$scratch/linked/Quillmart-Setup.exe.cdx.json
 while IFS='|' read -r name expected arguments survivor; do
   before=$(sha256sum "$survivor")
   # shellcheck disable=SC2086
-  bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --ca "$keys/root.pem" --work "$scratch/work" \
-    --out "$scratch/bad/Quillmart-Setup.exe" $pem $arguments >"$scratch/safe.txt" 2>&1 && fail "$name: not refused"
+  bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --allow-unsigned-payload --ca "$keys/root.pem" \
+    --work "$scratch/work" --out "$scratch/bad/Quillmart-Setup.exe" $pem $arguments >"$scratch/safe.txt" 2>&1 && fail "$name: not refused"
   [ "$(wc -l <"$scratch/safe.txt")" -eq 1 ] && grep -qF -- "$expected" "$scratch/safe.txt" ||
     fail "$name: expected '$expected', got: $(cat "$scratch/safe.txt")"
   [ "$(sha256sum "$survivor")" = "$before" ] || fail "$name: $survivor was changed"
@@ -224,7 +236,8 @@ EOF_SAFE
 # Option values that begin with "-" (and hold a blank), relative ones too, are paths, not options.
 mkdir -p "$scratch/-dash dir"
 cp "$keys/root.pem" "$scratch/-dash dir/-my root.pem"
-(cd "$scratch/-dash dir" && bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --ca "-my root.pem" \
+(cd "$scratch/-dash dir" && bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" \
+  --allow-unsigned-payload --ca "-my root.pem" \
   --work "-w" --out "-signed.exe" $pem >"$scratch/dash.txt" 2>&1) || fail "paths beginning with -: $(tail -n 1 "$scratch/dash.txt")"
 [ -f "$scratch/-dash dir/-signed.exe" ] && [ -f "$scratch/-dash dir/-w/.quillmart-release-work" ] ||
   fail "paths beginning with -: no output or no work folder -w"
