@@ -272,9 +272,20 @@ def unpack(fmt, data, offset, what):
     return struct.unpack_from(fmt, data, offset)
 
 
-def certificate_directory(data):
-    """(offset, size, end of headers) of the certificate table named by the optional header's data directory entry
-    4 (PE32 and PE32+); raises UNSIGNED when the image has no such entry or it is empty."""
+@dataclasses.dataclass(frozen=True)
+class Headers:
+    """Where a PE32 or PE32+ image's headers keep what signing changes: the offset of the checksum, of data
+    directory entry 4 (the certificate table), the directory count and room, and the end of the headers."""
+
+    checksum_at: int
+    entry_at: int
+    count: int
+    room: int
+    end: int
+
+
+def pe_headers(data):
+    """The Headers of DATA's MZ, PE and optional headers; MALFORMED when they are not a PE image's."""
     if len(data) < 64 or data[:2] != b"MZ":
         raise malformed("not a PE file (no MZ header)")
     (pe,) = unpack("<I", data, 0x3C, "the PE header offset")
@@ -293,14 +304,22 @@ def certificate_directory(data):
     if directories_at > optional_size:
         raise malformed("the optional header is too short for its data directories")
     (count,) = unpack("<I", data, optional + count_at, "the data directory count")
-    if count < 5:
+    return Headers(optional + 64, optional + directories_at + 32, count, (optional_size - directories_at) // 8,
+                   headers_end)
+
+
+def certificate_directory(data):
+    """(offset, size, end of headers) of the certificate table named by the optional header's data directory entry
+    4 (PE32 and PE32+); raises UNSIGNED when the image has no such entry or it is empty."""
+    headers = pe_headers(data)
+    if headers.count < 5:
         raise Verdict("UNSIGNED", "no certificate table")
-    if directories_at + 8 * count > optional_size:
-        raise malformed(f"{count} data directories do not fit the optional header")
-    offset, size = unpack("<II", data, optional + directories_at + 32, "the certificate table entry")
+    if headers.count > headers.room:
+        raise malformed(f"{headers.count} data directories do not fit the optional header")
+    offset, size = unpack("<II", data, headers.entry_at, "the certificate table entry")
     if offset == 0 and size == 0:
         raise Verdict("UNSIGNED", "no certificate table")
-    return offset, size, headers_end
+    return offset, size, headers.end
 
 
 def certificate_table(data):
