@@ -2,13 +2,29 @@
 """A strict reader of the signature structure of a Windows PE file (a setup as published).
 
   authenticode.py inspect FILE
+  authenticode.py detach FILE DER PEM
+  authenticode.py compare UNSIGNED SIGNED
 
-Prints exactly one line and exits with its status:
+Each prints exactly one line and exits with its status. inspect:
   0  one signature by <issuer>, serial <HEX>; key RSA|ECDSA|<oid>; timestamp yes|no
   1  REFUSED: <reason>      (a nested signature, more signers, another unauthenticated attribute, bytes beside the
                              signature in the certificate table, data after the table, ...)
   2  MALFORMED: <reason>    (not a PE file, a truncated table, bad DER at offset N, too large, cannot be read)
   3  UNSIGNED: no certificate table
+
+detach judges FILE as inspect does and prints the same line with the same status; only for a file with one
+acceptable signature it writes that signature's PKCS#7 DER (without the WIN_CERTIFICATE header and padding) to
+DER and its PEM armour (BEGIN/END PKCS7) to PEM, so the detached signature published and the one attached again
+are the same bytes whichever signing tool is at hand. A file it cannot write is a MALFORMED line (status 2).
+
+compare says whether SIGNED is UNSIGNED with exactly one signature added, for signing tools that lay the file out
+otherwise than a re-attach does:
+  0  SAME: SIGNED is UNSIGNED with one signature added (<n> bytes of certificate table)
+  1  DIFFERENT: <reason>    (the first byte at offset N that differs, another length before the table, UNSIGNED
+                             already signed, anything inspect refuses in SIGNED)
+  2  MALFORMED: <reason>    (either file not a PE file or unreadable)
+Only the PE checksum, the certificate-table directory entry, at most 7 zero bytes of alignment after UNSIGNED's
+end and the certificate table itself may differ.
 
 A byte comparison of a published setup with its rebuild carrying the published signature cannot see what travels
 inside that signature (a second, nested signature, an unauthenticated blob): this reader accepts exactly one
@@ -18,6 +34,7 @@ and its key's algorithm. Every text taken from the file has its control characte
 Standard library only; every offset is bounds-checked and the DER is read strictly (definite, minimal lengths, no
 trailing bytes, limited depth and element count). Runs with Debian's python3.
 """
+import base64
 import dataclasses
 import os
 import stat
@@ -66,9 +83,14 @@ def malformed(reason):
     return Verdict("MALFORMED", reason)
 
 
+def different(reason):
+    return Verdict("DIFFERENT", reason)
+
+
 @dataclasses.dataclass(frozen=True)
 class Inspection:
-    """What inspect found: status SIGNED (with the signer's issuer, serial, key and timestamp) or the verdict."""
+    """What a command found: status SIGNED (with the signer's issuer, serial, key and timestamp), SAME, or the
+    verdict and its reason."""
 
     status: str
     reason: str = ""
@@ -77,7 +99,7 @@ class Inspection:
     key: str = ""
     timestamp: bool = False
 
-    EXIT_CODES = {"SIGNED": 0, "REFUSED": 1, "MALFORMED": 2, "UNSIGNED": 3}
+    EXIT_CODES = {"SIGNED": 0, "REFUSED": 1, "MALFORMED": 2, "UNSIGNED": 3, "SAME": 0, "DIFFERENT": 1}
 
     @property
     def exit_code(self):
@@ -272,9 +294,20 @@ def unpack(fmt, data, offset, what):
     return struct.unpack_from(fmt, data, offset)
 
 
-def certificate_directory(data):
-    """(offset, size, end of headers) of the certificate table named by the optional header's data directory entry
-    4 (PE32 and PE32+); raises UNSIGNED when the image has no such entry or it is empty."""
+@dataclasses.dataclass(frozen=True)
+class Headers:
+    """Where a PE32 or PE32+ image's headers keep what signing changes: the offset of the checksum, of data
+    directory entry 4 (the certificate table), the directory count and room, and the end of the headers."""
+
+    checksum_at: int
+    entry_at: int
+    count: int
+    room: int
+    end: int
+
+
+def pe_headers(data):
+    """The Headers of DATA's MZ, PE and optional headers; MALFORMED when they are not a PE image's."""
     if len(data) < 64 or data[:2] != b"MZ":
         raise malformed("not a PE file (no MZ header)")
     (pe,) = unpack("<I", data, 0x3C, "the PE header offset")
@@ -293,14 +326,22 @@ def certificate_directory(data):
     if directories_at > optional_size:
         raise malformed("the optional header is too short for its data directories")
     (count,) = unpack("<I", data, optional + count_at, "the data directory count")
-    if count < 5:
+    return Headers(optional + 64, optional + directories_at + 32, count, (optional_size - directories_at) // 8,
+                   headers_end)
+
+
+def certificate_directory(data):
+    """(offset, size, end of headers) of the certificate table named by the optional header's data directory entry
+    4 (PE32 and PE32+); raises UNSIGNED when the image has no such entry or it is empty."""
+    headers = pe_headers(data)
+    if headers.count < 5:
         raise Verdict("UNSIGNED", "no certificate table")
-    if directories_at + 8 * count > optional_size:
-        raise malformed(f"{count} data directories do not fit the optional header")
-    offset, size = unpack("<II", data, optional + directories_at + 32, "the certificate table entry")
+    if headers.count > headers.room:
+        raise malformed(f"{headers.count} data directories do not fit the optional header")
+    offset, size = unpack("<II", data, headers.entry_at, "the certificate table entry")
     if offset == 0 and size == 0:
         raise Verdict("UNSIGNED", "no certificate table")
-    return offset, size, headers_end
+    return offset, size, headers.end
 
 
 def certificate_table(data):
@@ -573,6 +614,81 @@ def inspect(data):
         return Inspection(verdict.status, verdict.reason)
 
 
+# --- Compare ----------------------------------------------------------------------------------------------------
+
+def first_difference(left, right, start, end):
+    """The first offset in [START, END) at which LEFT and RIGHT differ, or None; compared a block at a time."""
+    block = 1 << 16
+    for base in range(start, end, block):
+        stop = min(base + block, end)
+        if left[base:stop] != right[base:stop]:
+            return next(offset for offset in range(base, stop) if left[offset] != right[offset])
+    return None
+
+
+def named(side, check, data):
+    """CHECK(DATA), its verdict's reason named for SIDE: MALFORMED stays so, any other verdict is DIFFERENT."""
+    try:
+        return check(data)
+    except Verdict as verdict:
+        raise Verdict("MALFORMED" if verdict.status == "MALFORMED" else "DIFFERENT",
+                      f"{side}: {verdict.reason}") from None
+
+
+def check_unsigned(data):
+    """Nothing when DATA is a PE image without a certificate table; MALFORMED when it is no PE image, DIFFERENT
+    when it has a table already."""
+    try:
+        certificate_directory(data)
+    except Verdict as verdict:
+        if verdict.status == "UNSIGNED":
+            return
+        raise Verdict(verdict.status, f"UNSIGNED: {verdict.reason}") from None
+    raise different("UNSIGNED already carries a certificate table")
+
+
+def check_prefix(unsigned, signed, table, headers):
+    """DIFFERENT unless SIGNED's bytes before its certificate table at TABLE are UNSIGNED's, but for the checksum
+    and the certificate-table entry, followed by at most 7 zero bytes of alignment."""
+    if not 0 <= table - len(unsigned) <= 7:
+        raise different(f"SIGNED has {table} bytes before its certificate table, UNSIGNED {len(unsigned)} "
+                        "(at most 7 bytes of alignment may come between)")
+    start = 0
+    for allowed, size in ((headers.checksum_at, 4), (headers.entry_at, 8), (len(unsigned), 0)):
+        offset = first_difference(unsigned, signed, start, min(allowed, len(unsigned)))
+        if offset is not None:
+            raise different(f"the byte at offset {offset} differs")
+        start = max(start, allowed + size)
+    padding = next((offset for offset in range(len(unsigned), table) if signed[offset]), None)
+    if padding is not None:
+        raise different(f"SIGNED's byte at offset {padding}, after UNSIGNED's end, is not zero")
+
+
+def compare_images(unsigned, signed):
+    """The size of the certificate table that SIGNED adds to UNSIGNED; raises DIFFERENT (or MALFORMED) unless
+    SIGNED is UNSIGNED with its checksum and certificate-table entry set, at most 7 zero bytes of alignment and a
+    table of one signature that inspect accepts appended."""
+    check_unsigned(unsigned)
+    named("SIGNED", signature_blob, signed)
+    table, _ = certificate_table(signed)
+    check_prefix(unsigned, signed, table, pe_headers(signed))
+    named("SIGNED", judge, signed)
+    return len(signed) - table
+
+
+def compare(unsigned, signed):
+    """The Inspection of comparing an unsigned file's bytes with a signed one's: SAME, DIFFERENT or MALFORMED;
+    never raises for any input."""
+    for side, data in (("UNSIGNED", unsigned), ("SIGNED", signed)):
+        if len(data) > MAX_FILE_SIZE:
+            return Inspection("MALFORMED", f"{side}: too large (more than {MAX_FILE_SIZE} bytes)")
+    try:
+        size = compare_images(unsigned, signed)
+    except Verdict as verdict:
+        return Inspection(verdict.status, verdict.reason)
+    return Inspection("SAME", f"SIGNED is UNSIGNED with one signature added ({size} bytes of certificate table)")
+
+
 # --- Command ----------------------------------------------------------------------------------------------------
 
 def read_file(path):
@@ -588,17 +704,64 @@ def read_file(path):
         return stream.read(MAX_FILE_SIZE + 1)
 
 
+def load(path, side=""):
+    """The bytes of the file PATH; raises MALFORMED, its reason led by SIDE, when they cannot be read."""
+    try:
+        return read_file(path)
+    except Verdict as verdict:
+        raise malformed(side + verdict.reason) from None
+    except OSError as error:
+        raise malformed(f"{side}cannot read the file: {escape_controls(error.strerror or str(error))}") from None
+
+
+def write_file(path, content):
+    """CONTENT written to PATH, created (mode 0644 before the umask) or truncated, never through a symbolic
+    link."""
+    descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_NOFOLLOW | os.O_CLOEXEC, 0o644)
+    with os.fdopen(descriptor, "wb") as stream:
+        stream.write(content)
+
+
+def pem_armour(der):
+    """DER as PEM armours a PKCS#7 structure: base64 in lines of 64 characters between the BEGIN and END lines."""
+    text = base64.b64encode(der).decode("ascii")
+    lines = [text[index:index + 64] for index in range(0, len(text), 64)]
+    return ("-----BEGIN PKCS7-----\n" + "\n".join(lines) + "\n-----END PKCS7-----\n").encode("ascii")
+
+
+def detach(data, der_path, pem_path):
+    """The Inspection of DATA; only when it is SIGNED, the signature's DER written to DER_PATH and its PEM to
+    PEM_PATH (a file that cannot be written makes it a MALFORMED one)."""
+    result = inspect(data)
+    if result.status != "SIGNED":
+        return result
+    start, end = signature_blob(data)
+    signature = data[start:end]
+    for path, content in ((der_path, signature), (pem_path, pem_armour(signature))):
+        try:
+            write_file(path, content)
+        except OSError as error:
+            return Inspection("MALFORMED", f"cannot write {escape_controls(path)}: "
+                                           f"{escape_controls(error.strerror or str(error))}")
+    return result
+
+
+USAGE = "usage: authenticode.py inspect FILE | detach FILE DER PEM | compare UNSIGNED SIGNED"
+
+
 def run(argv):
     """The Inspection the command prints for its arguments."""
-    if len(argv) != 2 or argv[0] != "inspect":
-        return Inspection("MALFORMED", "usage: authenticode.py inspect FILE")
+    command = (argv[0], len(argv)) if argv else None
     try:
-        data = read_file(argv[1])
+        if command == ("inspect", 2):
+            return inspect(load(argv[1]))
+        if command == ("detach", 4):
+            return detach(load(argv[1]), argv[2], argv[3])
+        if command == ("compare", 3):
+            return compare(load(argv[1], "UNSIGNED: "), load(argv[2], "SIGNED: "))
     except Verdict as verdict:
         return Inspection(verdict.status, verdict.reason)
-    except OSError as error:
-        return Inspection("MALFORMED", f"cannot read the file: {escape_controls(error.strerror or str(error))}")
-    return inspect(data)
+    return Inspection("MALFORMED", USAGE)
 
 
 def main(argv):

@@ -1,4 +1,5 @@
 """authenticode.py on a small PE program signed here and altered the ways an attacker would alter a genuine setup."""
+import base64
 import os
 import shutil
 import ssl
@@ -49,6 +50,17 @@ def with_table(data, table, extra=0):
     head = bytearray(data[:offset])
     struct.pack_into("<I", head, entry + 4, len(table) + extra)
     return bytes(head) + table
+
+
+def laid_out(unsigned, table, padding):
+    """UNSIGNED with PADDING and then the certificate TABLE appended, its directory entry naming the table."""
+    head = bytearray(unsigned + padding)
+    struct.pack_into("<II", head, table_entry(unsigned), len(head), len(table))
+    return bytes(head) + table
+
+
+def flipped(data, offset):
+    return data[:offset] + bytes([data[offset] ^ 0x01]) + data[offset + 1:]
 
 
 def table_of(data):
@@ -126,12 +138,18 @@ class InspectTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.folder.cleanup()
 
-    def command(self, data):
-        path = os.path.join(self.folder.name, "input.exe")
+    def written(self, name, data):
+        path = os.path.join(self.folder.name, name)
         with open(path, "wb") as stream:
             stream.write(data)
-        done = subprocess.run([sys.executable, SCRIPT, "inspect", path], capture_output=True, check=False)
+        return path
+
+    def script(self, *argv):
+        done = subprocess.run([sys.executable, SCRIPT, *argv], capture_output=True, check=False)
         return done.returncode, done.stdout.decode("utf-8"), done.stderr
+
+    def command(self, data):
+        return self.script("inspect", self.written("input.exe", data))
 
     def test_files(self):
         rsa = self.files["rsa-signed"]
@@ -177,6 +195,79 @@ class InspectTest(unittest.TestCase):
         for name, data, status, fragment in rows:
             with self.subTest(name):
                 code, out, err = self.command(data)
+                self.assertEqual((code, err), (status, b""), out)
+                self.assertIn(fragment, out)
+                self.assertEqual(out.count("\n"), 1, out)
+
+    def test_detach(self):
+        work = self.folder.name
+        rows = [("signed", "rsa-signed", 0), ("unsigned", "t", 3), ("refused", "blob", 1), ("link", "rsa-signed", 2)]
+        for name, source, status in rows:
+            with self.subTest(name):
+                der_path, pem_path = (os.path.join(work, f"{name}.{ext}") for ext in ("der", "pem"))
+                if name == "link":
+                    os.symlink(os.path.join(work, "elsewhere"), der_path)
+                code, out, err = self.script("detach", os.path.join(work, f"{source}.exe"), der_path, pem_path)
+                self.assertEqual((code, err), (status, b""), out)
+                if name == "link":
+                    self.assertIn(f"MALFORMED: cannot write {der_path}: ", out)
+                    self.assertFalse(os.path.lexists(os.path.join(work, "elsewhere")))
+                    continue
+                self.assertEqual((code, out), self.command(self.files[source])[:2])
+                if status:
+                    self.assertEqual((os.path.lexists(der_path), os.path.lexists(pem_path)), (False, False))
+                    continue
+                with open(der_path, "rb") as stream:
+                    detached = stream.read()
+                start, end = authenticode.signature_blob(self.files[source])
+                self.assertEqual(detached, self.files[source][start:end])
+                with open(pem_path, encoding="ascii") as stream:
+                    lines = stream.read().split("\n")
+                self.assertEqual((lines[0], lines[-2:]), ("-----BEGIN PKCS7-----", ["-----END PKCS7-----", ""]))
+                self.assertEqual({len(line) for line in lines[1:-3]}, {64})
+                self.assertEqual(base64.b64decode("".join(lines[1:-2]), validate=True), detached)
+                tool("osslsigncode", "attach-signature", "-sigin", pem_path, "-CAfile", "rsa.pem", "-in", "t.exe",
+                     "-out", "attached.exe", cwd=work)
+                with open(os.path.join(work, "attached.exe"), "rb") as stream:
+                    self.assertEqual(stream.read(), self.files[source])
+
+    def test_compare(self):
+        unsigned, rsa = self.files["t"], self.files["rsa-signed"]
+        table = table_of(rsa)
+        start = len(rsa) - len(table)
+        padding = len(table) - authenticode.read_header(table, 8, len(table))[2]
+        checksum = struct.unpack_from("<I", rsa, 0x3C)[0] + 24 + 64
+        entry = table_entry(rsa)
+        overlay = [unsigned + b"\xaa" * (8 - size) for size in range(9)]
+        same = "SAME: SIGNED is UNSIGNED with one signature added ("
+        rows = [
+            ("genuine", unsigned, rsa, 0, f"{same}{len(table)} bytes of certificate table)\n"),
+            ("checksum changed", unsigned, flipped(flipped(rsa, checksum), checksum + 3), 0, same),
+            *((f"{size} bytes of alignment", overlay[size], laid_out(overlay[size], table, bytes(size)), 0, same)
+              for size in range(1, 8)),
+            ("8 bytes of alignment", overlay[0], laid_out(overlay[0], table, bytes(8)), 1,
+             f"DIFFERENT: SIGNED has {len(overlay[0]) + 8} bytes before its certificate table, UNSIGNED "
+             f"{len(overlay[0])} "),
+            ("UNSIGNED longer", overlay[0], rsa, 1, f"SIGNED has {start} bytes before its certificate table"),
+            ("alignment not zero", overlay[5], laid_out(overlay[5], table, b"\0\0\1\0\0"), 1,
+             f"DIFFERENT: SIGNED's byte at offset {len(overlay[5]) + 2}, after UNSIGNED's end, is not zero"),
+            *((f"byte {offset} changed", unsigned, flipped(rsa, offset), 1,
+               f"DIFFERENT: the byte at offset {offset} differs\n")
+              for offset in (checksum - 1, checksum + 4, entry - 1, entry + 8, start // 2, start - 1)),
+            ("zeros after the signature", unsigned, with_table(rsa, table + bytes(8)), 1,
+             f"DIFFERENT: SIGNED: {8 + padding} bytes beyond the signature"),
+            ("data after the table", unsigned, rsa + bytes(8), 1, "DIFFERENT: SIGNED: 8 bytes of data after"),
+            ("second WIN_CERTIFICATE", unsigned, with_table(rsa, table + table), 1, "SIGNED: a second WIN_CERT"),
+            ("unsigned twice", unsigned, unsigned, 1, "DIFFERENT: SIGNED: no certificate table"),
+            ("signed twice", rsa, rsa, 1, "DIFFERENT: UNSIGNED already carries a certificate table"),
+            ("blob", unsigned, self.files["blob"], 1, "DIFFERENT: SIGNED: an unauthenticated attribute 1.3.6."),
+            ("SIGNED not a PE", unsigned, b"\x7fELF" + bytes(200), 2, "MALFORMED: SIGNED: not a PE file"),
+            ("UNSIGNED not a PE", b"\x7fELF" + bytes(200), rsa, 2, "MALFORMED: UNSIGNED: not a PE file"),
+        ]
+        for name, before, after, status, fragment in rows:
+            with self.subTest(name):
+                code, out, err = self.script("compare", self.written("before.exe", before),
+                                             self.written("after.exe", after))
                 self.assertEqual((code, err), (status, b""), out)
                 self.assertIn(fragment, out)
                 self.assertEqual(out.count("\n"), 1, out)
