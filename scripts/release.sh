@@ -602,7 +602,7 @@ check_adopted_signature() {
     "$private/signature.pem") || rc=$?
   case $rc in
     0) ;;
-    1) die "$adopt holds more than one signature: ${said#REFUSED: }" ;;
+    1) die "$adopt holds more than its one signature: ${said#REFUSED: }" ;;
     3) die "$adopt is not signed" ;;
     *) die "the signature of $adopt cannot be read: ${said#*: }" ;;
   esac
@@ -622,7 +622,6 @@ check_adopted_signature() {
 # check_adopted_signer: the signer's certificate (the leaf the signature names) has the code-signing usage, and the
 # signature, its chain and a timestamp verify offline against the system's roots and --ca.
 check_adopted_signer() {
-  set_trust "$private" "$ca" ${crls[@]+"${crls[@]}"}
   mkdir -- "$private/leaf"
   signature_leaf "$private/signed.exe" "$private/leaf" || die "the signer's certificate in $adopt cannot be read"
   signer_cert=$private/leaf/leaf.pem
@@ -670,7 +669,7 @@ adopt_bill() {
 }
 
 report_adopted() {
-  local line elapsed
+  local name line elapsed
   elapsed=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
   payload_signatures=() blocked=()
   while IFS=$'\t' read -r name line; do
@@ -680,7 +679,11 @@ report_adopted() {
   done <"$private/unsigned-fields"
   echo "=== Quillmart-Setup release, signed elsewhere"
   echo "from            $adopt_from, record $adopt_from.buildinfo"
-  echo "source          commit $(record_value Source-Commit), $(record_value Source-Tree)"
+  if [ -n "$(record_value Source-Commit)" ]; then
+    echo "source          commit $(record_value Source-Commit), $(record_value Source-Tree)"
+  else
+    echo "source          built elsewhere (--setup): no commit recorded"
+  fi
   [ ${#payload_signatures[@]} = 0 ] || report_payload_signatures
   echo "unsigned sha256 $(file_sha256 "$private/unsigned.exe")"
   echo "signed          $adopt: $layout"
@@ -713,6 +716,7 @@ adopt_release() {
   partial=$(partial_name "") partial_info=$(partial_name .buildinfo) partial_bom=$(partial_name .cdx.json)
   partial_notices=$(partial_name .notices.txt) partial_sig=$(partial_name .sig)
   trap 'rm -rf -- "$private" "$partial" "$partial_info" "$partial_bom" "$partial_notices" "$partial_sig"' EXIT
+  set_trust "$private" "$ca" ${crls[@]+"${crls[@]}"}
   read_unsigned_release
   check_adopted_signature
   check_adopted_signer

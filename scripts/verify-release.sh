@@ -589,7 +589,7 @@ signed_bytes_rebuilt() {
   fi
   attach_signature "$pem" "$rebuilt" "$attached"
   if [ -f "$attached" ] && cmp -s -- "$attached" "$setup"; then
-    layout_text="the rebuild with its own signature$sig_text attached"
+    layout_text="the rebuild plus its own signature$sig_text, attached byte for byte"
   else
     said=$(python3 -I "$root/scripts/authenticode.py" compare "$rebuilt" "$setup" 2>/dev/null) || rc=$?
     [ "$rc" = 0 ] ||

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The verification rows that need a fresh system of the recorded Debian release, run by scripts/test-fresh.sh in
 # its fresh systems, from a checkout's top folder:
-#   fresh-rebuild.sh release DIR     a signed release of the demo payload into DIR, with a throwaway CA (DIR/keys)
-#                                    and the signer certificate's SHA-256 in DIR/signer.sha256
+#   fresh-rebuild.sh release DIR [adopt]
+#                                    a signed, timestamped release into DIR, with a throwaway CA (DIR/keys) and
+#                                    the signer certificate's SHA-256 in DIR/signer.sha256; its payload (DIR/payload)
+#                                    the demo stand-ins signed with that CA's key, checked against its root. adopt:
+#                                    made --unsigned, signed by osslsigncode in a folder of its own standing in for
+#                                    a signing service, and taken back with --adopt
 #   fresh-rebuild.sh verify DIR      DIR's release, made on the other Debian release, is the vendor's: rebuilt
 #                                    in a fresh system of its release, the signer pinned, its bill the rebuild's
 #   fresh-rebuild.sh toolchain DIR   DIR's release made on this system, its .buildinfo recording a version of
@@ -29,7 +33,7 @@ verify_row() {
   local name=$1 status=$2 expected=$3 record=$4 rc
   shift 4
   bash scripts/verify-release.sh --signer-sha256 "$(cat "$dir/signer.sha256")" --ca "$dir/keys/root.pem" \
-    --work "$HOME/verify-$name" "$@" -- "$setup" "$record" >"$HOME/$name.txt" 2>"$HOME/$name.log"
+    --payload "$dir/payload" --work "$HOME/verify-$name" "$@" -- "$setup" "$record" >"$HOME/$name.txt" 2>"$HOME/$name.log"
   rc=$?
   [ "$rc" = "$status" ] || { fail "$name: exit status $rc instead of $status: $(cat "$HOME/$name.txt")"; return 1; }
   grep -qF -- "$expected" "$HOME/$name.txt" ||
@@ -100,10 +104,30 @@ case $command in
   release)
     keys=$dir/keys
     . "$here/keys.sh" >/dev/null 2>&1
-    mkdir -p "$dir/empty"
-    SOURCE_DATE_EPOCH=$(date +%s) bash scripts/release.sh --demo --payload "$dir/empty" --cert "$keys/chain.pem" \
-      --key "$keys/signer.key" --ca "$keys/root.pem" --work "$dir/work" --out "$setup" || fail "the release failed"
-    rm -rf "$dir/work"
+    mkdir -p "$dir/payload" "$dir/unsigned" "$dir/service"
+    for name in WebView2Loader.dll Quillmart.exe; do
+      osslsigncode sign -certs "$keys/chain.pem" -key "$keys/signer.key" -h sha256 \
+        -in "build/windows/payload/demo/$name" -out "$dir/payload/$name" >/dev/null || fail "cannot sign $name"
+    done
+    perl "$here/tsa-server.pl" "$keys/tsa.cnf" "$dir/tsa.port" 2>"$dir/tsa.log" &
+    tsa_pid=$!
+    for _ in $(seq 100); do [ -s "$dir/tsa.port" ] && break; sleep 0.1; done
+    tsa=http://127.0.0.1:$(cat "$dir/tsa.port")/
+    export SOURCE_DATE_EPOCH no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+    SOURCE_DATE_EPOCH=$(date +%s)
+    payload=(--payload "$dir/payload" --payload-ca "$keys/root.pem" --work "$dir/work")
+    if [ "${3:-}" = adopt ]; then
+      bash scripts/release.sh "${payload[@]}" --unsigned --out "$dir/unsigned/Quillmart-Setup.exe" &&
+        (cd "$dir/service" && osslsigncode sign -certs "$keys/chain.pem" -key "$keys/signer.key" -h sha256 \
+          -ts "$tsa" -in ../unsigned/Quillmart-Setup.exe -out signed.exe >/dev/null) &&
+        bash scripts/release.sh --adopt "$dir/service/signed.exe" --from "$dir/unsigned/Quillmart-Setup.exe" \
+          --ca "$keys/root.pem" --out "$setup" || fail "the release signed elsewhere failed"
+    else
+      bash scripts/release.sh "${payload[@]}" --cert "$keys/chain.pem" --key "$keys/signer.key" --ca "$keys/root.pem" \
+        --timestamp "$tsa" --out "$setup" || fail "the release failed"
+    fi
+    kill "$tsa_pid"
+    rm -rf "$dir/work" "$dir/unsigned" "$dir/service"
     openssl x509 -in "$keys/signer.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f' \
       >"$dir/signer.sha256"
     finish "release made in $dir" ;;
@@ -115,6 +139,9 @@ case $command in
       --attest "$HOME/attest.key" --attestation "$HOME/attestation.json"
     [ -s "$HOME/attestation.json" ] || fail "the check wrote no attestation"
     grep -qF "pinned with --signer-sha256" "$HOME/cross.txt" || fail "the verdict does not say the signer was pinned"
+    # The timestamped signature, made by the other system's osslsigncode, attached here from the published .sig.
+    grep -qF "signed bytes rebuilt: the published file is the rebuild plus its own signature (the published Quillmart-Setup.exe.sig)" \
+      "$HOME/cross.txt" || fail "the verdict does not say the signed bytes were rebuilt from the .sig"
     # The bill published beside it was compared with the one made inside the fresh system, from that system's packages.
     grep -qF "; bill of materials $setup.cdx.json: " "$HOME/cross.txt" || fail "the verdict does not compare the bill"
     finish "Debian $release's release verified here" ;;

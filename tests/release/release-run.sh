@@ -130,7 +130,8 @@ osslsigncode remove-signature -in "$out" -out "$scratch/stripped.exe" >/dev/null
 ec_sha=$(openssl x509 -in "$keys/ec.pem" -outform DER | sha256sum | cut -d' ' -f1)
 ec_subject=$(openssl x509 -in "$keys/ec.pem" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')
 sed -e 's/^Signed-SHA256: .*/Signed-SHA256: none (unsigned)/' -e 's/^Signer: .*/Signer: none/' \
-  -e 's/^Signer-Certificate-SHA256: .*/Signer-Certificate-SHA256: none/' -e '/^Signature-Key:/d' "$out.buildinfo" >"$scratch/unsigned.buildinfo"
+  -e 's/^Signer-Certificate-SHA256: .*/Signer-Certificate-SHA256: none/' -e '/^Signature-Key:/d' -e '/^Signature-SHA256:/d' -e '/^Signed:/d' \
+  "$out.buildinfo" >"$scratch/unsigned.buildinfo"
 sed "s/^Source-Commit: .*/Source-Commit: $(printf '%040d' 7)/" "$out.buildinfo" >"$scratch/unknown.buildinfo"
 mkdir -p "$scratch/other" "$scratch/no-ossl" "$scratch/mine/notes"
 cp "$demo/WebView2Loader.dll" "$demo/Quillmart.exe" "$scratch/other/"
@@ -158,6 +159,7 @@ while IFS='|' read -r setup record path options status expected; do
 done <<EOF_VERIFY
 $out|$info|$PATH|$pin|0|$ok (signature removed; rebuilt on this system, in $scratch/verify); signed by CN=signer,O=Farrowind (certificate SHA-256 $signer_sha)
 $out|$info|$PATH|$pin|0|, pinned with --signer-sha256; chain verified offline
+$out|$info|$PATH|$pin|0|; signed bytes rebuilt: the published file is the rebuild plus its own signature (the published $(basename "$out").sig), attached byte for byte
 $out|$info|$PATH||0|the signer the .buildinfo names, not pinned
 $out|$info|$PATH|$pin|0|; bill of materials $out.cdx.json: $components components with the same names, versions and hashes; the setup's hashes are those of $(basename "$out")
 $out|$info|$PATH|$pin --bom $scratch/other.cdx.json|1|$no the bill of materials $scratch/other.cdx.json is not the rebuild's: libz.a has version 0.0-other in the published bill
@@ -229,6 +231,11 @@ json.dump(dict(bill, components=[dict(first, hashes=wrong)] + bill['components']
 json.dump(dict(bill, components=['libz.a'] + bill['components']), open(sys.argv[2] + '/string.cdx.json', 'w'))
 open(sys.argv[2] + '/deep.cdx.json', 'w').write('[' * 100000 + ']' * 100000)
 EOF_BILLS
+# The setup as published, beside it a .sig that is another signature (the re-signed file's).
+mkdir -p "$hostile/sig"
+cp "$out" "$hostile/sig/Quillmart-Setup.exe"
+/usr/bin/python3 "$src/scripts/authenticode.py" detach "$scratch/resigned.exe" "$hostile/sig/Quillmart-Setup.exe.sig" \
+  "$hostile/sig/other.pem" >/dev/null || fail "cannot detach the re-signed file's signature"
 painted=$hostile/$(printf 'x\r\033[1Averify-release: OK: the vendor.exe')
 cp "$scratch/changed.exe" "$painted"
 cp "$keys/root.pem" "$scratch/verify/root.pem"
@@ -261,6 +268,7 @@ $painted|$info|$pin|1|$no $hostile/x\x0d\x1b[1Averify-release: OK: the vendor.ex
 $hostile/nested.exe|$info|$pin|1|$no $hostile/nested.exe holds more than the signature by CN=signer,O=Farrowind
 $hostile/nested.exe|$info|$pin|1|Self Made
 $hostile/blob.exe|$info|$pin|1|$no $hostile/blob.exe holds more than the signature by
+$hostile/sig/Quillmart-Setup.exe|$info|$pin|1|$no $hostile/sig/Quillmart-Setup.exe.sig is not the signature that $hostile/sig/Quillmart-Setup.exe carries
 $hostile/grown.exe|$info|$pin --bom $hostile/grown.cdx.json|1|$no $hostile/grown.exe
 $out|$info|$pin --bom $hostile/twice.cdx.json|1|$no the bill of materials $hostile/twice.cdx.json is not the rebuild's: the component libgcc.a is listed twice
 $out|$info|$pin --bom $hostile/hash-twice.cdx.json|1|$no the bill of materials $hostile/hash-twice.cdx.json is not the rebuild's

@@ -202,6 +202,81 @@ OpenSSL's PKCS#11 engine cannot be loaded|QMT_SIGN_PIN=4321 OPENSSL_ENGINES=$scr
 the time-stamping authority http://127.0.0.1:9/ failed|QMT_SIGN_PIN=4321|$token --pkcs11-key $token_key --timestamp http://127.0.0.1:9/
 EOF_REFUSED
 
+# The payload files' own signatures, checked before anything is built: each row's payload folder holds the stand-ins
+# signed (or not) as named; a refusal names the file. The accepted row passes that check and then stops at the
+# release check, as the setup given embeds the unsigned stand-ins.
+# name | expected text | arguments (split at blanks)
+for kind in rsa tampered ec; do
+  mkdir -p "$scratch/payload-$kind"
+  for name in WebView2Loader.dll Quillmart.exe; do
+    if [ "$kind" = ec ]; then signing=(-certs "$keys/ec-chain.pem" -key "$keys/ec.key"); else
+      signing=(-certs "$keys/chain.pem" -key "$keys/signer.key"); fi
+    osslsigncode sign "${signing[@]}" -h sha256 -in "$payload/$name" -out "$scratch/payload-$kind/$name" >/dev/null ||
+      fail "cannot sign the payload file $name"
+  done
+done
+printf '\x01' | dd of="$scratch/payload-tampered/Quillmart.exe" bs=1 seek=1100 conv=notrunc 2>/dev/null
+while IFS='|' read -r name expected arguments; do
+  # shellcheck disable=SC2086
+  bash "$src/scripts/release.sh" --setup "$setup" --ca "$keys/root.pem" --work "$scratch/work" \
+    --out "$scratch/bad/Quillmart-Setup.exe" $pem $arguments >"$scratch/payload.txt" 2>&1 && fail "$name: not refused"
+  [ "$(wc -l <"$scratch/payload.txt")" -eq 1 ] && grep -qF -- "$expected" "$scratch/payload.txt" ||
+    fail "$name: expected '$expected', got: $(cat "$scratch/payload.txt")"
+  echo "ok:   payload $name: $(cat "$scratch/payload.txt")"
+done <<EOF_PAYLOAD
+unsigned|payload file $payload/WebView2Loader.dll: it has no signature; Smart App Control would block it|--payload $payload
+changed after signing|payload file $scratch/payload-tampered/Quillmart.exe: its signature by CN=signer,O=Farrowind no longer matches its bytes|--payload $scratch/payload-tampered
+EC|payload file $scratch/payload-ec/WebView2Loader.dll: it is signed by CN=ec,O=Farrowind with a key of type ECDSA, not RSA|--payload $scratch/payload-ec
+another root|does not verify against --payload-ca $keys/plain.pem|--payload $scratch/payload-rsa --payload-ca $keys/plain.pem
+accepted|the release check failed on the signed setup|--payload $scratch/payload-rsa --payload-ca $keys/root.pem
+EOF_PAYLOAD
+
+# A setup signed elsewhere, taken back: the --unsigned release's setup signed by osslsigncode in a folder of its own
+# (standing in for a signing service), with a timestamp; then adopted. The finished release verifies, its .sig and
+# record name the signature; a file that is not that setup plus one plain RSA signature is refused, by name.
+adopted=$scratch/adopted service=$scratch/service
+mkdir -p "$adopted" "$service"
+bash "$src/scripts/release.sh" --setup "$setup" --payload "$payload" --allow-unsigned-payload --unsigned \
+  --work "$scratch/work" --out "$adopted/unsigned.exe" >"$scratch/unsigned.txt" 2>&1 ||
+  fail "the --unsigned release failed: $(tail -n 1 "$scratch/unsigned.txt")"
+cp "$adopted/unsigned.exe" "$service/in.exe"
+(cd "$service" && osslsigncode sign -certs "$keys/chain.pem" -key "$keys/signer.key" -h sha256 -ts "$tsa" \
+  -in in.exe -out signed.exe >/dev/null && osslsigncode sign -certs "$keys/ec-chain.pem" -key "$keys/ec.key" \
+  -h sha256 -in in.exe -out ec.exe >/dev/null && osslsigncode sign -certs "$keys/ec-chain.pem" -key "$keys/ec.key" \
+  -h sha256 -nest -in signed.exe -out nested.exe >/dev/null && osslsigncode add -addUnauthenticatedBlob \
+  -in signed.exe -out blob.exe >/dev/null && osslsigncode sign -certs "$keys/chain.pem" -key "$keys/signer.key" \
+  -h sha256 -in "$payload/Quillmart.exe" -out other.exe >/dev/null && cp signed.exe changed.exe &&
+  printf '\x01' | dd of=changed.exe bs=1 seek=1000 conv=notrunc 2>/dev/null) ||
+  fail "the stand-in signing service failed"
+bash "$src/scripts/release.sh" --adopt "$service/signed.exe" --from "$adopted/unsigned.exe" --ca "$keys/root.pem" \
+  --out "$adopted/Quillmart-Setup.exe" >"$scratch/adopt.txt" 2>&1 || fail "adopt: $(tail -n 1 "$scratch/adopt.txt")"
+cmp -s "$service/signed.exe" "$adopted/Quillmart-Setup.exe" || fail "adopt: the release is not the signed file"
+osslsigncode extract-signature -in "$service/signed.exe" -out "$scratch/service.der" >/dev/null 2>&1
+grep -qx "Signed: elsewhere (taken back with release.sh --adopt)" "$adopted/Quillmart-Setup.exe.buildinfo" &&
+  grep -qx "Timestamp-Authority: in the signature (signed elsewhere)" "$adopted/Quillmart-Setup.exe.buildinfo" &&
+  grep -qx "Signature-SHA256: $(sha "$adopted/Quillmart-Setup.exe.sig")" "$adopted/Quillmart-Setup.exe.buildinfo" &&
+  grep -qx "Unsigned-SHA256: $(sha "$setup")" "$adopted/Quillmart-Setup.exe.buildinfo" ||
+  fail "adopt: the record does not name the adopted signature: $(cat "$adopted/Quillmart-Setup.exe.buildinfo")"
+grep -qx "signed          $service/signed.exe: the recorded unsigned setup with its signature attached, byte for byte" \
+  "$scratch/adopt.txt" || fail "adopt: the report does not say how the file was compared: $(cat "$scratch/adopt.txt")"
+echo "ok:   adopt: $(grep '^signed ' "$scratch/adopt.txt")"
+# name | expected text | the signed file
+while IFS='|' read -r name expected file; do
+  bash "$src/scripts/release.sh" --adopt "$service/$file" --from "$adopted/unsigned.exe" --ca "$keys/root.pem" \
+    --out "$adopted/Quillmart-Setup.exe" >"$scratch/adopt-bad.txt" 2>&1 && fail "adopt $name: not refused"
+  [ "$(wc -l <"$scratch/adopt-bad.txt")" -eq 1 ] && grep -qF -- "$expected" "$scratch/adopt-bad.txt" ||
+    fail "adopt $name: expected '$expected', got: $(cat "$scratch/adopt-bad.txt")"
+  cmp -s "$service/signed.exe" "$adopted/Quillmart-Setup.exe" || fail "adopt $name: the earlier release was changed"
+  echo "ok:   adopt refused, $name: $(cat "$scratch/adopt-bad.txt")"
+done <<EOF_ADOPT
+one changed byte|$service/changed.exe is not the recorded unsigned setup $adopted/unsigned.exe plus one signature: the byte at offset 1000 differs|changed.exe
+an unauthenticated blob|$service/blob.exe holds more than its one signature: an unauthenticated attribute|blob.exe
+a nested signature|$service/nested.exe holds more than its one signature: a further, nested signature by CN=ec|nested.exe
+another unsigned build|$service/other.exe is not the recorded unsigned setup $adopted/unsigned.exe plus one signature|other.exe
+an EC signature|the signature of $service/ec.exe is ECDSA; Smart App Control and App Control for Business accept only RSA|ec.exe
+unsigned|$adopted/unsigned.exe is not signed|../adopted/unsigned.exe
+EOF_ADOPT
+
 # Nothing of the user's is emptied or overwritten: each row is refused with one line and its file survives.
 # name | expected text | arguments (split at blanks) | the file that must stay as it was
 mkdir -p "$scratch/work/payload" "$scratch/userwork/notes" "$scratch/outdir" "$scratch/real" "$scratch/linked"
