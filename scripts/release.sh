@@ -712,10 +712,7 @@ report_adopted() {
 adopt_release() {
   check_adopt_options
   check_paths
-  private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-release.XXXXXX")
-  partial=$(partial_name "") partial_info=$(partial_name .buildinfo) partial_bom=$(partial_name .cdx.json)
-  partial_notices=$(partial_name .notices.txt) partial_sig=$(partial_name .sig)
-  trap 'rm -rf -- "$private" "$partial" "$partial_info" "$partial_bom" "$partial_notices" "$partial_sig"' EXIT
+  make_private
   set_trust "$private" "$ca" ${crls[@]+"${crls[@]}"}
   read_unsigned_release
   check_adopted_signature
@@ -725,6 +722,14 @@ adopt_release() {
   cp -- "$private/signed.exe" "$partial"
   publish
   report_adopted
+}
+
+# make_private: the private folder and the temporary names of the results beside --out, all removed on exit.
+make_private() {
+  private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-release.XXXXXX")
+  partial=$(partial_name "") partial_info=$(partial_name .buildinfo) partial_bom=$(partial_name .cdx.json)
+  partial_notices=$(partial_name .notices.txt) partial_sig=$(partial_name .sig)
+  trap 'rm -rf -- "$private" "$partial" "$partial_info" "$partial_bom" "$partial_notices" "$partial_sig"' EXIT
 }
 
 # partial_name SUFFIX: the hidden name beside --out under which the result --out SUFFIX is written.
@@ -743,10 +748,7 @@ main() {
   check_paths
   check_sources
   check_payload
-  private=$(mktemp -d "${TMPDIR:-/tmp}/qmt-release.XXXXXX")
-  partial=$(partial_name "") partial_info=$(partial_name .buildinfo) partial_bom=$(partial_name .cdx.json)
-  partial_notices=$(partial_name .notices.txt) partial_sig=$(partial_name .sig)
-  trap 'rm -rf -- "$private" "$partial" "$partial_info" "$partial_bom" "$partial_notices" "$partial_sig"' EXIT
+  make_private
   check_key
   check_payload_signatures
   build_setup
